@@ -1,0 +1,111 @@
+// The narrow layer between the program and the operating system: console, environment, file
+// system, clock and process. One implementation per platform (platform-posix.cpp,
+// platform-win32.cpp); tests may install a double in its place.
+//
+// Paths and console text are UTF-8 throughout; each implementation converts as its system needs.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "result.h"
+
+namespace corvandel {
+
+enum class FileType { regular, directory, other };
+
+/// The whole content of a file, in one writable buffer owned by the caller.
+struct FileData {
+  std::unique_ptr<char[]> bytes;
+  std::size_t size = 0;
+
+  char* data() { return bytes.get(); }
+  std::string_view view() const { return {bytes.get(), size}; }
+};
+
+/// A new file being written. Destroying it before finish() closes it without syncing; the caller
+/// then removes the file.
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+  /// Appends all of `bytes`.
+  virtual Result<void> write(std::string_view bytes) = 0;
+  /// Flushes the content to stable storage and closes the file.
+  virtual Result<void> finish() = 0;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Console. A standard stream that does not exist swallows what is written to it.
+
+  /// Writes all of `text` to standard output (unbuffered: every message is written whole).
+  virtual Result<void> write_stdout(std::string_view text) = 0;
+  /// Writes all of `text` to standard error.
+  virtual Result<void> write_stderr(std::string_view text) = 0;
+  /// Pushes buffered standard output to its destination.
+  virtual Result<void> flush_stdout() = 0;
+  /// Reads and discards one line of standard input; end of input counts as a line.
+  virtual Result<void> read_stdin_line() = 0;
+
+  // Environment.
+
+  /// The variable's value as UTF-8, or nothing when it is unset or cannot be represented as
+  /// Unicode text.
+  virtual std::optional<std::string> environment_variable(const char* name) = 0;
+
+  // File system.
+
+  /// The type of the entry at `path`, following symbolic links.
+  virtual Result<FileType> file_type(const std::string& path) = 0;
+  /// Creates `path` and its missing parents; succeeds when the directory exists at the end.
+  virtual Result<void> create_directories(const std::string& path) = 0;
+  /// Reads the regular file at `path` whole. Anything other than a regular file fails without
+  /// blocking (a FIFO or a device is never opened for a blocking read).
+  virtual Result<FileData> read_file(const std::string& path) = 0;
+  /// Creates a file that must not exist yet (fails with already_exists) and opens it for writing.
+  virtual Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& path) = 0;
+  /// Removes the file at `path`.
+  virtual Result<void> remove_file(const std::string& path) = 0;
+  /// Puts `replacement` in place at `live`, keeping the previous `live` file at `backup`, so that
+  /// at every instant `live` names either the complete old file or the complete new one. Refuses
+  /// an existing `backup` (already_exists). On failure nothing has changed: `live` is as it was,
+  /// `backup` does not exist and `replacement` is still there. On success the change is durable.
+  virtual Result<void> replace_keeping_backup(const std::string& replacement,
+                                              const std::string& live,
+                                              const std::string& backup) = 0;
+
+  // Clock.
+
+  /// The local date and time, daylight saving time included, as "%y%m%d_%H%M%S".
+  virtual Result<std::string> local_time_stamp() = 0;
+  /// Waits for about `milliseconds`.
+  virtual void sleep_milliseconds(int milliseconds) = 0;
+
+  // Process.
+
+  /// Ends the process at once with `status`.
+  [[noreturn]] virtual void exit_process(int status) = 0;
+
+  // Paths.
+
+  /// The separator that follows "DicLists" in the list directory.
+  virtual std::string_view list_dir_separator() const = 0;
+};
+
+/// The platform in use: the native one unless a test installed another.
+Platform& platform();
+/// Makes `replacement` the platform in use; nullptr restores the native one.
+void install_platform(Platform* replacement);
+/// This system's implementation, defined by the platform's own source file.
+Platform& native_platform();
+
+/// Reports exhausted memory on standard error and ends the process at once, by the system's
+/// fail-fast path; defined by the platform's own source file.
+[[noreturn]] void fail_out_of_memory(std::size_t bytes);
+
+}  // namespace corvandel

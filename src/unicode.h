@@ -1,0 +1,33 @@
+// UTF-8 validation, the whitespace set and the default full upper-case mapping (Unicode 16.0).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace corvandel::unicode {
+
+/// True when `text` is well-formed UTF-8: no overlong forms, no surrogates, nothing above
+/// U+10FFFF, no truncated sequence.
+bool is_valid_utf8(std::string_view text);
+
+/// True for the characters of the White_Space property: U+0009..U+000D, U+0020, U+0085, U+00A0,
+/// U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000.
+bool is_whitespace(char32_t c);
+
+/// The byte length of the whitespace character that starts `text`, or 0 when `text` is empty or
+/// starts with anything else. `text` must be valid UTF-8.
+std::size_t whitespace_length(std::string_view text);
+
+/// `text` without whitespace at either end. `text` must be valid UTF-8.
+std::string_view trim_whitespace(std::string_view text);
+
+/// Appends the full upper-case form of valid UTF-8 `word` to `out` (ß becomes SS, ŉ becomes ʼN,
+/// ﬁ becomes FI; no locale or context rules).
+void append_upper(std::string_view word, std::string& out);
+
+/// Upper-cases valid UTF-8 `word` in place when its upper-case form has the same byte length and
+/// returns true; otherwise leaves `word` unchanged and returns false.
+bool upper_in_place(char* word, std::size_t length);
+
+}  // namespace corvandel::unicode
