@@ -1,0 +1,133 @@
+// corvandel: merges the words of update_words.txt into the reduced list, then the reduced list
+// into the master list, keeping each replaced list as a time-stamped backup.
+#include "main.h"
+
+#include <string>
+
+#include "platform.h"
+#include "unicode.h"
+#include "unique_words_merger.h"
+
+namespace corvandel {
+namespace {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitReported = 1;
+constexpr int kExitFatal = 101;
+
+constexpr std::string_view kBaseDirVariable = "QUILLMERE_DIR";
+constexpr std::string_view kBaseDirWhenUnset = "Environment variable not found";
+
+// The last path component of a source file name, for short diagnostics.
+std::string_view base_name(std::string_view path) {
+  std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+[[noreturn]] void fail_printing(std::string_view stream, const Error& error,
+                                std::source_location where) {
+  fatal_failure(error, std::string("failed printing to ") + std::string(stream), where);
+}
+
+// Flush, prompt, wait for one line. Only a failed write of the prompt is reported.
+void closing_prompt() {
+  [[maybe_unused]] Result<void> flushed = platform().flush_stdout();
+  print_stdout("\nPress Enter to exit...\n");
+  [[maybe_unused]] Result<void> read = platform().read_stdin_line();
+}
+
+std::string base_directory() {
+  std::optional<std::string> value =
+      platform().environment_variable(std::string(kBaseDirVariable).c_str());
+  std::string_view text = value ? std::string_view(*value) : kBaseDirWhenUnset;
+  return std::string(unicode::trim_whitespace(text));
+}
+
+// The backup directory must exist before any pass moves a list into it.
+void ensure_backup_directory(const std::string& backup_dir) {
+  Result<FileType> type = platform().file_type(backup_dir);
+  if (type && type.value() == FileType::directory) return;
+  if (Result<void> made = platform().create_directories(backup_dir); !made) {
+    print_stderr("Failed to create directory: " + made.error().text + "\n");
+    pause_and_exit();
+  }
+}
+
+// The update file must exist and hold at least one byte; the merge pass reads it again.
+void check_update_file(const std::string& update_file) {
+  if (!platform().file_type(update_file)) {
+    print_stdout("Update words file, " + update_file +
+                 ", was not found.\nCreate a non-empty file, with this name, containing new text "
+                 "strings to add to the dictionary lists.\n");
+    pause_and_exit();
+  }
+  Result<FileData> text = platform().read_file(update_file);
+  if (!text) fatal_failure(text.error(), "reading " + update_file);
+  if (!unicode::is_valid_utf8(text.value().view())) {
+    fatal_failure(invalid_utf8_error(), "reading " + update_file);
+  }
+  if (text.value().size == 0) {
+    print_stdout("Update words file, " + update_file +
+                 ", is empty.\nEnsure a file, with this name, contains new text strings to add "
+                 "to the dictionary lists.\n");
+    pause_and_exit();
+  }
+}
+
+[[noreturn]] void run_update() {
+  print_stdout("corvandel:\n");
+
+  const std::string base = base_directory();
+  const std::string dic_lists = base + "DicLists" + std::string(platform().list_dir_separator());
+  const std::string backup_dir = dic_lists + "BU_Previous_Files";
+  ensure_backup_directory(backup_dir);
+
+  const std::string reduced_list = dic_lists + "reduced.txt";
+  const std::string update_file = dic_lists + "update_words.txt";
+  check_update_file(update_file);
+
+  const std::string& list_dir = dic_lists;
+  merge_word_list(reduced_list, update_file, list_dir);
+  const std::string master_list = dic_lists + "master.txt";
+  merge_word_list(master_list, reduced_list, list_dir);
+
+  print_stdout("Update successful.\n");
+  closing_prompt();
+  platform().exit_process(kExitSuccess);
+}
+
+}  // namespace
+
+void print_stdout(std::string_view text) {
+  if (Result<void> written = platform().write_stdout(text); !written) {
+    fail_printing("stdout", written.error(), std::source_location::current());
+  }
+}
+
+void print_stderr(std::string_view text) {
+  if (Result<void> written = platform().write_stderr(text); !written) {
+    fail_printing("stderr", written.error(), std::source_location::current());
+  }
+}
+
+void pause_and_exit() {
+  closing_prompt();
+  platform().exit_process(kExitReported);
+}
+
+void fatal_failure(const Error& error, std::string_view context, std::source_location where) {
+  std::string report = "corvandel: fatal error at ";
+  report += base_name(where.file_name());
+  report += ":" + std::to_string(where.line()) + ": ";
+  report += context;
+  report += ": " + error.text + " [kind: " + error_kind_name(error.kind);
+  if (error.has_os_code()) report += ", os error code: " + std::to_string(error.code);
+  report += "]\n";
+  // Nothing is left to tell if standard error fails too.
+  [[maybe_unused]] Result<void> written = platform().write_stderr(report);
+  platform().exit_process(kExitFatal);
+}
+
+}  // namespace corvandel
+
+int main() { corvandel::run_update(); }

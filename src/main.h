@@ -1,0 +1,26 @@
+// How a run ends, and console output that ends the run when it fails: the update run owns these
+// and the merge pass uses them.
+#pragma once
+
+#include <source_location>
+#include <string_view>
+
+#include "result.h"
+
+namespace corvandel {
+
+/// Writes `text` to standard output; a failed write is a fatal failure.
+void print_stdout(std::string_view text);
+/// Writes `text` to standard error; a failed write is a fatal failure.
+void print_stderr(std::string_view text);
+
+/// Shows the closing prompt, waits for a line of input and ends the process with status 1.
+[[noreturn]] void pause_and_exit();
+
+/// Reports an unrecoverable failure on standard error, naming the place in the source where it
+/// was detected, and ends the process at once with status 101. `context` says what was being
+/// done, e.g. "reading /lists/DicLists/master.txt".
+[[noreturn]] void fatal_failure(const Error& error, std::string_view context,
+                                std::source_location where = std::source_location::current());
+
+}  // namespace corvandel

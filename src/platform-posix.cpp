@@ -1,0 +1,294 @@
+// The platform layer on Linux and other POSIX systems.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform.h"
+#include "unicode.h"
+
+namespace corvandel {
+namespace {
+
+ErrorKind kind_of(int code) {
+  switch (code) {
+    case ENOENT: return ErrorKind::not_found;
+    case EACCES:
+    case EPERM:
+    case EROFS: return ErrorKind::permission_denied;
+    case EEXIST: return ErrorKind::already_exists;
+    case EISDIR: return ErrorKind::is_a_directory;
+    case ENOTDIR:
+    case EINVAL:
+    case ENAMETOOLONG: return ErrorKind::invalid_input;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return ErrorKind::storage_full;
+    case EXDEV: return ErrorKind::cross_device;
+    case EOPNOTSUPP:
+    case ENOSYS: return ErrorKind::unsupported;
+    case EPIPE: return ErrorKind::broken_pipe;
+    case ENOMEM: return ErrorKind::out_of_memory;
+    case EINTR: return ErrorKind::interrupted;
+    default: return ErrorKind::other;
+  }
+}
+
+// "No such file or directory (os error 2)": the C library's text for the code, then the code.
+Error os_error(int code) {
+  char buffer[256];
+  const char* text = strerror_r(code, buffer, sizeof buffer);
+  return Error{kind_of(code), code, std::string(text) + " (os error " + std::to_string(code) + ")"};
+}
+
+Error last_os_error() { return os_error(errno); }
+
+// Writes all of `text` to `fd`. A descriptor that is not open swallows the text.
+Result<void> write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EBADF) return {};
+      return last_os_error();
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return {};
+}
+
+// The directory part of `path` ("" when it has none). Trailing separators are not a component.
+std::string parent_of(const std::string& path) {
+  std::size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) return {};
+  std::size_t slash = path.rfind('/', end);
+  if (slash == std::string::npos) return {};
+  std::size_t parent_end = path.find_last_not_of('/', slash);
+  return parent_end == std::string::npos ? "/" : path.substr(0, parent_end + 1);
+}
+
+bool is_directory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Flushes a directory's entries to disk, so that a rename inside it survives a power cut. File
+// systems that cannot sync a directory (EINVAL) already keep renames durable on their own.
+void sync_directory(const std::string& dir) {
+  int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+class PosixOutputFile final : public OutputFile {
+ public:
+  explicit PosixOutputFile(int fd) : fd_(fd) {}
+  ~PosixOutputFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  Result<void> write(std::string_view bytes) override {
+    while (!bytes.empty()) {
+      ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return last_os_error();
+      }
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+  }
+
+  Result<void> finish() override {
+    if (::fsync(fd_) != 0) return last_os_error();
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) return last_os_error();
+    return {};
+  }
+
+ private:
+  int fd_;
+};
+
+// Link errors that mean "this file system has no hard links" rather than a real refusal.
+bool means_no_hard_links(int code) {
+  return code == EPERM || code == EOPNOTSUPP || code == ENOSYS || code == EMLINK;
+}
+
+class PosixPlatform final : public Platform {
+ public:
+  PosixPlatform() {
+    // A closed pipe on standard output must surface as a failed write, not kill the process.
+    ::signal(SIGPIPE, SIG_IGN);
+    ::tzset();
+  }
+
+  Result<void> write_stdout(std::string_view text) override { return write_all(1, text); }
+  Result<void> write_stderr(std::string_view text) override { return write_all(2, text); }
+  Result<void> flush_stdout() override { return {}; }  // nothing is buffered
+
+  Result<void> read_stdin_line() override {
+    // One byte at a time, so that only the first line is consumed.
+    char c = 0;
+    for (;;) {
+      ssize_t n = ::read(0, &c, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return last_os_error();
+      if (n == 0 || c == '\n') return {};
+    }
+  }
+
+  std::optional<std::string> environment_variable(const char* name) override {
+    const char* value = std::getenv(name);
+    if (value == nullptr || !unicode::is_valid_utf8(value)) return std::nullopt;
+    return std::string(value);
+  }
+
+  Result<FileType> file_type(const std::string& path) override {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return last_os_error();
+    if (S_ISREG(st.st_mode)) return FileType::regular;
+    if (S_ISDIR(st.st_mode)) return FileType::directory;
+    return FileType::other;
+  }
+
+  Result<void> create_directories(const std::string& path) override {
+    if (path.empty()) return {};
+    if (::mkdir(path.c_str(), 0777) == 0) return {};
+    int code = errno;
+    if (code == ENOENT) {
+      std::string parent = parent_of(path);
+      if (parent.empty()) return Error{ErrorKind::other, 0, "failed to create whole tree"};
+      if (Result<void> made = create_directories(parent); !made) return made;
+      if (::mkdir(path.c_str(), 0777) == 0) return {};
+      code = errno;
+    }
+    // Another process may have made it meanwhile; that counts as success.
+    if (is_directory(path)) return {};
+    return os_error(code);
+  }
+
+  Result<FileData> read_file(const std::string& path) override {
+    // O_NONBLOCK keeps a FIFO from blocking the open; only regular files are read.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return last_os_error();
+    Result<FileData> data = read_open_file(fd);
+    ::close(fd);
+    return data;
+  }
+
+  Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& path) override {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) return last_os_error();
+    return std::unique_ptr<OutputFile>(new PosixOutputFile(fd));
+  }
+
+  Result<void> remove_file(const std::string& path) override {
+    if (::unlink(path.c_str()) != 0) return last_os_error();
+    return {};
+  }
+
+  Result<void> replace_keeping_backup(const std::string& replacement, const std::string& live,
+                                      const std::string& backup) override {
+    if (::link(live.c_str(), backup.c_str()) == 0) {
+      if (::rename(replacement.c_str(), live.c_str()) != 0) {
+        Error failed = last_os_error();
+        ::unlink(backup.c_str());
+        return failed;
+      }
+    } else {
+      int code = errno;
+      if (!means_no_hard_links(code)) return os_error(code);
+      // Without hard links the live name is briefly absent between the two renames.
+      if (::renameat2(AT_FDCWD, live.c_str(), AT_FDCWD, backup.c_str(), RENAME_NOREPLACE) != 0) {
+        return last_os_error();
+      }
+      if (::rename(replacement.c_str(), live.c_str()) != 0) {
+        Error failed = last_os_error();
+        ::renameat2(AT_FDCWD, backup.c_str(), AT_FDCWD, live.c_str(), RENAME_NOREPLACE);
+        return failed;
+      }
+    }
+    sync_directory(parent_of(live));
+    sync_directory(parent_of(backup));
+    return {};
+  }
+
+  Result<std::string> local_time_stamp() override {
+    std::time_t now = std::time(nullptr);
+    if (now < 0) return Error{ErrorKind::other, 0, "the system clock reads a time before 1970"};
+    std::tm local{};
+    if (::localtime_r(&now, &local) == nullptr) return last_os_error();
+    char text[32];
+    std::size_t length = std::strftime(text, sizeof text, "%y%m%d_%H%M%S", &local);
+    if (length == 0) return Error{ErrorKind::other, 0, "the local time could not be formatted"};
+    return std::string(text, length);
+  }
+
+  void sleep_milliseconds(int milliseconds) override {
+    struct timespec wait{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+  }
+
+  [[noreturn]] void exit_process(int status) override { std::exit(status); }
+
+  std::string_view list_dir_separator() const override { return "/"; }
+
+ private:
+  static Result<FileData> read_open_file(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return last_os_error();
+    if (S_ISDIR(st.st_mode)) return os_error(EISDIR);
+    if (!S_ISREG(st.st_mode)) {
+      return Error{ErrorKind::not_a_regular_file, 0, "not a regular file"};
+    }
+    // The size is a hint: a file that grows meanwhile is still read to its end.
+    std::size_t capacity = static_cast<std::size_t>(st.st_size) + 1;
+    FileData data{std::make_unique_for_overwrite<char[]>(capacity), 0};
+    for (;;) {
+      if (data.size == capacity) {
+        std::size_t larger = capacity * 2;
+        auto grown = std::make_unique_for_overwrite<char[]>(larger);
+        std::memcpy(grown.get(), data.bytes.get(), data.size);
+        data.bytes = std::move(grown);
+        capacity = larger;
+      }
+      ssize_t n = ::read(fd, data.bytes.get() + data.size, capacity - data.size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return last_os_error();
+      }
+      if (n == 0) return data;
+      data.size += static_cast<std::size_t>(n);
+    }
+  }
+};
+
+}  // namespace
+
+Platform& native_platform() {
+  static PosixPlatform instance;
+  return instance;
+}
+
+[[noreturn]] void fail_out_of_memory(std::size_t bytes) {
+  // No allocation here: the report is formatted on the stack.
+  char text[64];
+  int length = std::snprintf(text, sizeof text, "memory allocation of %zu bytes failed\n", bytes);
+  if (length > 0) {
+    [[maybe_unused]] ssize_t ignored = ::write(2, text, static_cast<std::size_t>(length));
+  }
+  std::abort();
+}
+
+}  // namespace corvandel
