@@ -2,6 +2,7 @@
 // into the master list, keeping each replaced list as a time-stamped backup.
 #include "main.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "platform.h"
@@ -17,6 +18,12 @@ constexpr int kExitFatal = 101;
 
 constexpr std::string_view kBaseDirVariable = "QUILLMERE_DIR";
 constexpr std::string_view kBaseDirWhenUnset = "Environment variable not found";
+
+// Ends the process; a platform that returns from exit_process is a defect, so abort then.
+[[noreturn]] void exit_with(int status) {
+  platform().exit_process(status);
+  std::abort();
+}
 
 // The last path component of a source file name, for short diagnostics.
 std::string_view base_name(std::string_view path) {
@@ -93,7 +100,7 @@ void check_update_file(const std::string& update_file) {
 
   print_stdout("Update successful.\n");
   closing_prompt();
-  platform().exit_process(kExitSuccess);
+  exit_with(kExitSuccess);
 }
 
 }  // namespace
@@ -112,7 +119,7 @@ void print_stderr(std::string_view text) {
 
 void pause_and_exit() {
   closing_prompt();
-  platform().exit_process(kExitReported);
+  exit_with(kExitReported);
 }
 
 void fatal_failure(const Error& error, std::string_view context, std::source_location where) {
@@ -125,7 +132,7 @@ void fatal_failure(const Error& error, std::string_view context, std::source_loc
   report += "]\n";
   // Nothing is left to tell if standard error fails too.
   [[maybe_unused]] Result<void> written = platform().write_stderr(report);
-  platform().exit_process(kExitFatal);
+  exit_with(kExitFatal);
 }
 
 }  // namespace corvandel

@@ -1,0 +1,207 @@
+// The word list format (reading, normalising, ordering, writing) and a merge pass driven
+// in-process against real files.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "forwarding_platform.h"
+#include "run_program.h"
+#include "test_exits.h"
+#include "unique_words_merger.h"
+
+namespace corvandel::testing {
+namespace {
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+FileData file_data(std::string_view text) {
+  FileData data{std::make_unique<char[]>(text.size()), text.size()};
+  std::memcpy(data.data(), text.data(), text.size());
+  return data;
+}
+
+std::vector<std::string> words_of(std::string_view text) {
+  Result<WordList> list = parse_word_list(file_data(text));
+  EXPECT_TRUE(list.ok());
+  if (!list) return {};
+  return {list.value().words.begin(), list.value().words.end()};
+}
+
+class StringOutput : public OutputFile {
+ public:
+  Result<void> write(std::string_view bytes) override {
+    text += bytes;
+    ++writes;
+    return {};
+  }
+  Result<void> finish() override { return {}; }
+  std::string text;
+  int writes = 0;
+};
+
+std::string list_text(std::vector<std::string_view> current, std::vector<std::string_view> update) {
+  StringOutput out;
+  EXPECT_TRUE(write_word_list(out, merge_distinct(current, update)).ok());
+  return out.text;
+}
+
+TEST(WordListFormat, SplitsAtExactlyTheWhitespaceSet) {
+  const std::string separators[] = {"\t", "\n", "\v", "\f", "\r", " ", "\xC2\x85", "\xC2\xA0",
+                                    "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x8A", "\xE2\x80\xA8",
+                                    "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
+  for (const std::string& space : separators) {
+    EXPECT_THAT(words_of(space + "A" + space + space + "B" + space), ElementsAre("A", "B"))
+        << "separator bytes " << ::testing::PrintToString(space);
+  }
+  // Zero-width space, byte-order mark, Mongolian vowel separator and NUL are word characters.
+  for (const std::string& joiner :
+       {std::string("\xE2\x80\x8B"), std::string("\xEF\xBB\xBF"), std::string("\xE1\xA0\x8E"),
+        std::string(1, '\0')}) {
+    EXPECT_THAT(words_of("A" + joiner + "B"), ElementsAre("A" + joiner + "B"));
+  }
+  EXPECT_THAT(words_of(""), IsEmpty());
+  EXPECT_THAT(words_of(" \r\n\t\xE3\x80\x80"), IsEmpty());
+}
+
+TEST(WordListFormat, ByteOrderMarkBelongsToTheFirstWord) {
+  EXPECT_THAT(words_of("\xEF\xBB\xBFword rest"), ElementsAre("\xEF\xBB\xBFWORD", "REST"));
+  EXPECT_THAT(words_of("\xEF\xBB\xBF\r\nword"), ElementsAre("\xEF\xBB\xBF", "WORD"));
+  // A mark sorts after every word that starts below U+FEFF.
+  EXPECT_EQ(list_text({"\xEF\xBB\xBFZ", "\xE4\xB8\x80"}, {"Z"}),
+            "Z\n\xE4\xB8\x80\n\xEF\xBB\xBFZ");
+}
+
+TEST(WordListFormat, UpperCasesWithTheFullMapping) {
+  EXPECT_THAT(words_of("stra\xC3\x9F" "e don't, \xC5\x89 \xEF\xAC\x81x \xC4\xB1 \xC4\xB0"),
+              ElementsAre("STRASSE", "DON'T,", "\xCA\xBCN", "FIX", "I", "\xC4\xB0"));
+  // Upper-casing that changes the byte length goes to separate storage; the rest stay in place.
+  Result<WordList> list = parse_word_list(file_data("abc stra\xC3\x9F" "e \xC3\xA9t\xC3\xA9"));
+  ASSERT_TRUE(list.ok());
+  EXPECT_EQ(list.value().changed.size(), 1u);
+  EXPECT_THAT(list.value().words, ElementsAre("ABC", "STRASSE", "\xC3\x89T\xC3\x89"));
+}
+
+TEST(WordListFormat, RefusesInvalidUtf8) {
+  for (std::string_view bad : {"ok \xC3", "\xC0\x80", "\xED\xBF\xBF", "\xF5\x80\x80\x80"}) {
+    Result<WordList> list = parse_word_list(file_data(bad));
+    ASSERT_FALSE(list.ok());
+    EXPECT_EQ(list.error().text, "stream did not contain valid UTF-8");
+    EXPECT_EQ(list.error().kind, ErrorKind::invalid_data);
+  }
+}
+
+TEST(WordListFormat, MergedListIsSortedDistinctAndJoinedByLineFeeds) {
+  EXPECT_EQ(list_text({"B", "APPLES", "APPLE", "1ST"}, {"APPLE", "\xC3\x89", "Z", "B"}),
+            "1ST\nAPPLE\nAPPLES\nB\nZ\n\xC3\x89");
+  EXPECT_EQ(list_text({}, {"ONLY"}), "ONLY");
+  // Case variants collapse after upper-casing, into the form written back.
+  std::vector<std::string> words = words_of("apple Banana\r\ncherry banana\n\nDate  apple");
+  std::vector<std::string_view> views(words.begin(), words.end()), none;
+  EXPECT_EQ(list_text(views, none), "APPLE\nBANANA\nCHERRY\nDATE");
+}
+
+TEST(WordListFormat, WrittenListReadsBackAsTheSameWords) {
+  std::vector<std::string> long_words{std::string(3 << 20, 'X'), "A", std::string(700000, 'B')};
+  std::vector<std::string_view> views(long_words.begin(), long_words.end()), none;
+  StringOutput out;
+  std::vector<std::string_view> merged = merge_distinct(views, none);
+  ASSERT_TRUE(write_word_list(out, merged).ok());
+  EXPECT_GT(out.writes, 1) << "large output is written in blocks";
+  EXPECT_THAT(words_of(out.text), ElementsAre("A", long_words[2], long_words[0]));
+}
+
+TEST(ListKind, IsDecidedByTheFileName) {
+  EXPECT_EQ(list_kind("/x/DicLists/reduced.txt"), ListKind::reduced);
+  EXPECT_EQ(list_kind("/x/DicLists/master.txt"), ListKind::master);
+  EXPECT_EQ(list_kind("/reduced/DicLists/master.txt"), ListKind::master);
+  EXPECT_EQ(list_kind("C:\\reduced\\DicLists\\master.txt"), ListKind::master);
+  EXPECT_EQ(list_kind("/x/master_reduced.txt"), ListKind::reduced);
+  EXPECT_EQ(list_kind("C:\\lists\\words.txt"), std::nullopt);
+  EXPECT_EQ(list_kind("/master/reduced/"), std::nullopt);
+}
+
+// A merge pass on real files in a temporary DicLists folder, its exits caught in-process.
+class MergePass : public ::testing::Test {
+ protected:
+  MergePass() {
+    fs::create_directories(backups_);
+    write_file(lists_ / "reduced.txt", "CAT");
+    write_file(lists_ / "update_words.txt", "ant");
+    take_console();
+  }
+  std::string dir() const { return lists_.string() + "/"; }
+  std::vector<std::string> backup_names() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(backups_)) names.push_back(e.path().filename());
+    return names;
+  }
+  void expect_unchanged() {
+    EXPECT_EQ(read_file(lists_ / "reduced.txt"), "CAT");
+    EXPECT_THAT(backup_names(), IsEmpty());
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(lists_)) left.push_back(e.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_THAT(left, ElementsAre("BU_Previous_Files", "reduced.txt", "update_words.txt"));
+  }
+
+  TempDir temp_;
+  fs::path lists_ = temp_.path() / "DicLists";
+  fs::path backups_ = lists_ / "BU_Previous_Files";
+};
+
+TEST_F(MergePass, RefusesAListThatIsNeitherReducedNorMaster) {
+  write_file(lists_ / "words.txt", "CAT");
+  EXPECT_THROW(merge_word_list((lists_ / "words.txt").string(),
+                               (lists_ / "update_words.txt").string(), dir()),
+               ReportedExit);
+  EXPECT_EQ(take_console().out, "Error: current_file is not reduced or master\n");
+  EXPECT_EQ(read_file(lists_ / "words.txt"), "CAT");
+  fs::remove(lists_ / "words.txt");
+  expect_unchanged();
+}
+
+TEST_F(MergePass, MissingBackupFolderIsARenameError) {
+  fs::remove(backups_);
+  EXPECT_THROW(merge_word_list((lists_ / "reduced.txt").string(),
+                               (lists_ / "update_words.txt").string(), dir()),
+               ReportedExit);
+  EXPECT_EQ(take_console().out, "Error renaming file: No such file or directory (os error 2)\n");
+  fs::create_directory(backups_);
+  expect_unchanged();
+}
+
+// The clock stands still, so every stamp names a backup that is already there.
+class FrozenClock : public ForwardingPlatform {
+ public:
+  Result<std::string> local_time_stamp() override { return std::string("260203_090507"); }
+  void sleep_milliseconds(int) override { ++sleeps; }
+  int sleeps = 0;
+};
+
+TEST_F(MergePass, NeverOverwritesAnEarlierBackup) {
+  write_file(backups_ / "reduced_260203_090507.txt", "EARLIER");
+  FrozenClock clock;
+  EXPECT_THROW(merge_word_list((lists_ / "reduced.txt").string(),
+                               (lists_ / "update_words.txt").string(), dir()),
+               ReportedExit);
+  EXPECT_EQ(take_console().out, "Error renaming file: File exists (os error 17)\n");
+  EXPECT_GT(clock.sleeps, 0) << "it waited for the clock before giving up";
+  EXPECT_EQ(read_file(backups_ / "reduced_260203_090507.txt"), "EARLIER");
+  fs::remove(backups_ / "reduced_260203_090507.txt");
+  expect_unchanged();
+}
+
+TEST_F(MergePass, SucceedsSilentlyWithTheStampedBackup) {
+  FrozenClock clock;
+  merge_word_list((lists_ / "reduced.txt").string(), (lists_ / "update_words.txt").string(), dir());
+  EXPECT_EQ(take_console().out, "");
+  EXPECT_EQ(read_file(lists_ / "reduced.txt"), "ANT\nCAT");
+  EXPECT_EQ(read_file(backups_ / "reduced_260203_090507.txt"), "CAT");
+  EXPECT_EQ(read_file(lists_ / "update_words.txt"), "ant");
+}
+
+}  // namespace
+}  // namespace corvandel::testing
