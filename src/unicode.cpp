@@ -1,0 +1,345 @@
+#include "unicode.h"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace corvandel::unicode {
+namespace {
+
+// One upper-case mapping: with count == 1 the code point `value` away from the original, with
+// count >= 2 the `count` code points at kUpperExpansions[value].
+struct UpperMapping {
+  std::int32_t value;
+  std::uint8_t count;
+};
+
+#include "unicode_tables.inc"
+
+using Byte = unsigned char;
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080;
+constexpr std::uint64_t kEachByte = 0x0101010101010101;
+constexpr std::size_t kMaxUpperBytes = 4 * kUpperMaxExpansion;
+
+const Byte* bytes(const char* p) {
+  return reinterpret_cast<const Byte*>(p);
+}
+
+std::uint64_t load8(const Byte* p) {
+  std::uint64_t value;
+  std::memcpy(&value, p, sizeof value);
+  return value;
+}
+
+bool is_ascii8(const Byte* p) {
+  return (load8(p) & kHighBits) == 0;
+}
+
+bool is_ascii16(const Byte* p) {
+  return ((load8(p) | load8(p + 8)) & kHighBits) == 0;
+}
+
+// Returns the first non-ASCII byte in [p, end), or end. Text is mostly ASCII, so whole words of
+// bytes are tested at once.
+const Byte* skip_ascii(const Byte* p, const Byte* end) {
+  while (end - p >= 16 && is_ascii16(p)) p += 16;
+  while (end - p >= 8 && is_ascii8(p)) p += 8;
+  while (p != end && *p < 0x80) ++p;
+  return p;
+}
+
+// --- Validation ---
+
+// What a lead byte allows: the sequence length and the range of its second byte. The narrower
+// ranges after E0, ED, F0 and F4 are what rule out overlong forms, surrogates and code points
+// above U+10FFFF (Table 3-7 of the Unicode Standard). Length 0 marks bytes that never lead.
+struct LeadByte {
+  Byte length;
+  Byte second_min;
+  Byte second_max;
+};
+
+constexpr LeadByte lead_byte(unsigned b) {
+  if (b >= 0xC2 && b <= 0xDF) return {2, 0x80, 0xBF};
+  if (b == 0xE0) return {3, 0xA0, 0xBF};
+  if (b == 0xED) return {3, 0x80, 0x9F};
+  if (b >= 0xE1 && b <= 0xEF) return {3, 0x80, 0xBF};
+  if (b == 0xF0) return {4, 0x90, 0xBF};
+  if (b >= 0xF1 && b <= 0xF3) return {4, 0x80, 0xBF};
+  if (b == 0xF4) return {4, 0x80, 0x8F};
+  return {0, 0, 0};
+}
+
+constexpr std::array<LeadByte, 128> kLeadBytes = [] {
+  std::array<LeadByte, 128> table{};
+  for (unsigned b = 0x80; b <= 0xFF; ++b) table[b - 0x80] = lead_byte(b);
+  return table;
+}();
+
+bool is_continuation(Byte b) {
+  return (b & 0xC0) == 0x80;
+}
+
+// The length of the well-formed sequence at p, whose first byte is not ASCII, or 0.
+std::size_t multibyte_length(const Byte* p, std::size_t available) {
+  const LeadByte lead = kLeadBytes[p[0] - 0x80];
+  if (lead.length == 0 || lead.length > available) return 0;
+  if (p[1] < lead.second_min || p[1] > lead.second_max) return 0;
+  for (std::size_t i = 2; i < lead.length; ++i) {
+    if (!is_continuation(p[i])) return 0;
+  }
+  return lead.length;
+}
+
+// --- Whitespace ---
+
+bool is_ascii_whitespace(Byte b) {
+  return b == 0x20 || (b >= 0x09 && b <= 0x0D);
+}
+
+// The byte at `index`, or 0 past the end; 0 never continues a sequence, so a short text simply
+// fails the comparisons.
+Byte byte_at(std::string_view text, std::size_t index) {
+  return index < text.size() ? static_cast<Byte>(text[index]) : 0;
+}
+
+// Non-ASCII whitespace is U+0085 and U+00A0 (C2 xx), U+1680 (E1 9A 80), U+2000..U+200A,
+// U+2028, U+2029, U+202F (E2 80 xx), U+205F (E2 81 9F) and U+3000 (E3 80 80).
+std::size_t multibyte_whitespace_length(std::string_view text) {
+  const Byte b1 = byte_at(text, 1);
+  const Byte b2 = byte_at(text, 2);
+  switch (static_cast<Byte>(text[0])) {
+    case 0xC2:
+      return b1 == 0x85 || b1 == 0xA0 ? 2 : 0;
+    case 0xE1:
+      return b1 == 0x9A && b2 == 0x80 ? 3 : 0;
+    case 0xE2:
+      if (b1 == 0x81) return b2 == 0x9F ? 3 : 0;
+      if (b1 != 0x80) return 0;
+      return (b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF ? 3 : 0;
+    case 0xE3:
+      return b1 == 0x80 && b2 == 0x80 ? 3 : 0;
+    default:
+      return 0;
+  }
+}
+
+// The length of the whitespace character that ends `text`, or 0.
+std::size_t trailing_whitespace_length(std::string_view text) {
+  if (text.empty()) return 0;
+  std::size_t start = text.size() - 1;
+  while (start > 0 && text.size() - start < 4 && is_continuation(byte_at(text, start))) --start;
+  const std::string_view last = text.substr(start);
+  return whitespace_length(last) == last.size() ? last.size() : 0;
+}
+
+// --- Upper-casing ---
+
+// Upper-cases the ASCII letters among eight ASCII bytes. Adding 0x1F sets a byte's high bit from
+// 'a' up, adding 0x05 from '{' up; no byte below 0x80 carries into its neighbour.
+std::uint64_t upper_ascii8(std::uint64_t x) {
+  const std::uint64_t from_a = x + 0x1F * kEachByte;
+  const std::uint64_t past_z = x + 0x05 * kEachByte;
+  const std::uint64_t lower = from_a & ~past_z & kHighBits;
+  return x ^ (lower >> 2);
+}
+
+// Upper-cases `length` ASCII bytes in place.
+void upper_ascii(char* p, std::size_t length) {
+  for (; length >= 8; p += 8, length -= 8) {
+    const std::uint64_t upper = upper_ascii8(load8(bytes(p)));
+    std::memcpy(p, &upper, 8);
+  }
+  if (length == 0) return;
+  std::uint64_t tail = 0;  // zero bytes are not letters
+  std::memcpy(&tail, p, length);
+  tail = upper_ascii8(tail);
+  std::memcpy(p, &tail, length);
+}
+
+char upper_ascii_char(Byte b) {
+  return static_cast<char>(b >= 'a' && b <= 'z' ? b - 0x20 : b);
+}
+
+// Code points are decoded without validation: the text is valid UTF-8 by contract. A byte that
+// does not start a complete sequence is passed through unchanged as kNoCodePoint.
+constexpr char32_t kNoCodePoint = 0xFFFFFFFF;
+
+struct Decoded {
+  char32_t code_point;
+  std::size_t length;
+};
+
+Decoded decode_multibyte(const Byte* p, std::size_t available) {
+  const Byte lead = p[0];
+  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+  if (length == 0 || length > available) return {kNoCodePoint, 1};
+  char32_t code_point = lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) code_point = (code_point << 6) | (p[i] & 0x3F);
+  return {code_point, length};
+}
+
+std::size_t encode(char32_t c, char* out) {
+  if (c < 0x80) {
+    out[0] = static_cast<char>(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (c >> 6));
+    out[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (c >> 12));
+    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (c >> 18));
+  out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return 4;
+}
+
+const UpperMapping& upper_mapping(char32_t c) {
+  if (c > kUpperLastMapped) return kUpperMappings[0];
+  const unsigned block = kUpperStage1[c >> kUpperBlockShift];
+  return kUpperMappings[kUpperStage2[block * kUpperBlockSize + (c & (kUpperBlockSize - 1))]];
+}
+
+// Writes the UTF-8 upper-case form of `c` to `out` (kMaxUpperBytes long) and returns its length,
+// or returns 0 when `c` is its own upper case.
+std::size_t encode_upper(char32_t c, char* out) {
+  const UpperMapping& mapping = upper_mapping(c);
+  if (mapping.count == 0) return 0;
+  if (mapping.count == 1) return encode(static_cast<char32_t>(c + mapping.value), out);
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < mapping.count; ++i) {
+    length += encode(kUpperExpansions[mapping.value + i], out + length);
+  }
+  return length;
+}
+
+// Appends the upper case of [p, end), which may hold anything, character by character.
+void append_upper_slow(const Byte* p, const Byte* end, std::string& out) {
+  while (p != end) {
+    if (*p < 0x80) {
+      out.push_back(upper_ascii_char(*p++));
+      continue;
+    }
+    const Decoded decoded = decode_multibyte(p, static_cast<std::size_t>(end - p));
+    char upper[kMaxUpperBytes];
+    const std::size_t upper_length = encode_upper(decoded.code_point, upper);
+    if (upper_length == 0) {
+      out.append(reinterpret_cast<const char*>(p), decoded.length);
+    } else {
+      out.append(upper, upper_length);
+    }
+    p += decoded.length;
+  }
+}
+
+// True when every character of [p, end) has an upper case of its own byte length.
+bool keeps_length_when_upper(const Byte* p, const Byte* end) {
+  while (p != end) {
+    if (*p < 0x80) {
+      ++p;
+      continue;
+    }
+    const Decoded decoded = decode_multibyte(p, static_cast<std::size_t>(end - p));
+    char upper[kMaxUpperBytes];
+    const std::size_t upper_length = encode_upper(decoded.code_point, upper);
+    if (upper_length != 0 && upper_length != decoded.length) return false;
+    p += decoded.length;
+  }
+  return true;
+}
+
+// Upper-cases [p, end) in place; keeps_length_when_upper() must hold for it.
+void upper_same_length(char* p, char* end) {
+  while (p != end) {
+    const Byte lead = static_cast<Byte>(*p);
+    if (lead < 0x80) {
+      *p = upper_ascii_char(lead);
+      ++p;
+      continue;
+    }
+    const Decoded decoded = decode_multibyte(bytes(p), static_cast<std::size_t>(end - p));
+    char upper[kMaxUpperBytes];
+    if (encode_upper(decoded.code_point, upper) != 0) std::memcpy(p, upper, decoded.length);
+    p += decoded.length;
+  }
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view text) {
+  const Byte* p = bytes(text.data());
+  const Byte* const end = p + text.size();
+  while (p != end) {
+    if (*p < 0x80) {
+      p = skip_ascii(p, end);
+      continue;
+    }
+    const std::size_t length = multibyte_length(p, static_cast<std::size_t>(end - p));
+    if (length == 0) return false;
+    p += length;
+  }
+  return true;
+}
+
+bool is_whitespace(char32_t c) {
+  if (c < 0x80) return is_ascii_whitespace(static_cast<Byte>(c));
+  switch (c) {
+    case 0x0085:
+    case 0x00A0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
+      return true;
+    default:
+      return c >= 0x2000 && c <= 0x200A;
+  }
+}
+
+std::size_t whitespace_length(std::string_view text) {
+  if (text.empty()) return 0;
+  const Byte first = static_cast<Byte>(text[0]);
+  if (first < 0x80) return is_ascii_whitespace(first) ? 1 : 0;
+  return multibyte_whitespace_length(text);
+}
+
+std::string_view trim_whitespace(std::string_view text) {
+  while (const std::size_t length = whitespace_length(text)) text.remove_prefix(length);
+  while (const std::size_t length = trailing_whitespace_length(text)) text.remove_suffix(length);
+  return text;
+}
+
+void append_upper(std::string_view word, std::string& out) {
+  const Byte* const begin = bytes(word.data());
+  const Byte* const end = begin + word.size();
+  const std::size_t ascii_length = static_cast<std::size_t>(skip_ascii(begin, end) - begin);
+  const std::size_t start = out.size();
+  out.append(word.data(), ascii_length);
+  upper_ascii(out.data() + start, ascii_length);
+  append_upper_slow(begin + ascii_length, end, out);
+}
+
+bool upper_in_place(char* word, std::size_t length) {
+  const Byte* const begin = bytes(word);
+  const Byte* const end = begin + length;
+  const std::size_t ascii_length = static_cast<std::size_t>(skip_ascii(begin, end) - begin);
+  // Check everything before writing anything: a refused word stays as it was.
+  if (!keeps_length_when_upper(begin + ascii_length, end)) return false;
+  upper_ascii(word, ascii_length);
+  upper_same_length(word + ascii_length, word + length);
+  return true;
+}
+
+}  // namespace corvandel::unicode
