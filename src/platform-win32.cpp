@@ -87,6 +87,7 @@ ErrorKind kind_of(DWORD code) {
       return ErrorKind::unsupported;
     case ERROR_BROKEN_PIPE:
     case ERROR_NO_DATA:
+    case ERROR_PIPE_NOT_CONNECTED:
       return ErrorKind::broken_pipe;
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
