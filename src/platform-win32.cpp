@@ -279,10 +279,8 @@ Result<void> read_console_line(HANDLE handle) {
     if (!ReadConsoleW(handle, buffer, static_cast<DWORD>(std::size(buffer)), &count, &control)) {
       return last_os_error();
     }
-    if (count == 0) return {};
-    for (DWORD i = 0; i < count; ++i) {
-      if (buffer[i] == L'\n' || (buffer[i] == kCtrlZ && at_line_start)) return {};
-      at_line_start = false;
+    if (count == 0 || ends_console_read(std::wstring_view(buffer, count), at_line_start)) {
+      return {};
     }
   }
 }
@@ -568,6 +566,14 @@ std::string message_part(std::wstring_view message, unsigned long code) {
            " (FormatMessageW() returned invalid UTF-16)";
   }
   return std::move(*text);
+}
+
+bool ends_console_read(std::wstring_view typed, bool& at_line_start) {
+  for (wchar_t c : typed) {
+    if (c == L'\n' || (c == kCtrlZ && at_line_start)) return true;
+    at_line_start = false;
+  }
+  return false;
 }
 
 Result<void> replace_by_two_moves(const std::string& replacement, const std::string& live,

@@ -26,6 +26,11 @@ Error os_error(unsigned long code);
 /// whitespace removed, or the fallback for text that is not valid UTF-16.
 std::string message_part(std::wstring_view message, unsigned long code);
 
+/// Whether console input `typed` (the next piece of one read) ends the read of a line: at a line
+/// feed, or at Ctrl+Z (U+001A) typed as the first key of the line, which means end of input.
+/// `at_line_start` says whether `typed` begins the line, and is updated.
+bool ends_console_read(std::wstring_view typed, bool& at_line_start);
+
 /// The replacement for volumes without hard links: the live file is moved to `backup` (never over
 /// an existing file), then `replacement` is moved to `live`; a failed second move is undone.
 Result<void> replace_by_two_moves(const std::string& replacement, const std::string& live,

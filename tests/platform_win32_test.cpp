@@ -495,6 +495,22 @@ TEST(StandardStreams, ReadsOneLineOfRedirectedInput) {
   CloseHandle(read_end);
 }
 
+TEST(StandardStreams, ConsoleReadEndsAtLineFeedOrCtrlZFirst) {
+  // Typed text is not looked at, apart from where the line ends.
+  bool at_start = true;
+  EXPECT_TRUE(ends_console_read(L"\x1A", at_start)) << "Ctrl+Z first: end of input";
+  at_start = true;
+  EXPECT_TRUE(ends_console_read(L"\r\n", at_start)) << "Enter alone";
+  at_start = true;
+  EXPECT_FALSE(ends_console_read(L"typed \x1A", at_start)) << "Ctrl+Z inside a line";
+  EXPECT_FALSE(ends_console_read(L"\x1A more", at_start)) << "still inside the line";
+  EXPECT_FALSE(at_start);
+  EXPECT_TRUE(ends_console_read(L"words\r\nnext line", at_start));
+  at_start = true;
+  EXPECT_FALSE(ends_console_read(L"", at_start));
+  EXPECT_TRUE(at_start);
+}
+
 TEST(OutOfMemory, ReportsAndFailsFast) {
   // Under Wine the fail-fast status may be reported differently, so only the report is checked
   // here; the status is checked where the system gives it.

@@ -253,6 +253,27 @@ TEST_F(UnderWine, MessagesShowWindowsPaths) {
   EXPECT_EQ(backups("reduced").size(), 1u);
 }
 
+TEST_F(UnderWine, FoldersInPlaceOfLists) {
+  write_file(lists_ / "master.txt", "DOG");
+  fs::create_directory(lists_ / "reduced.txt");
+  write_file(lists_ / "update_words.txt", "ant");
+  RunResult r = run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            kBanner + list_path("reduced.txt") + " is missing (or not a regular file)\n" + kPrompt);
+
+  // A folder passes the update file's existence check, but cannot be read.
+  fs::remove(lists_ / "reduced.txt");
+  write_file(lists_ / "reduced.txt", "CAT");
+  fs::remove(lists_ / "update_words.txt");
+  fs::create_directory(lists_ / "update_words.txt");
+  RunResult dir = run();
+  EXPECT_EQ(dir.status, 101);
+  EXPECT_EQ(dir.out, kBanner);
+  EXPECT_THAT(dir.err, HasSubstr("(os error 336)"));
+  expect_lists("DOG", "CAT");
+}
+
 TEST_F(UnderWine, BaseDirectoryFromTheVariable) {
   // Unset: the fallback text is the start of every path, relative to the working directory.
   RunResult unset = run({}, true);
