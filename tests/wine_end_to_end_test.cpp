@@ -3,7 +3,7 @@
 // error texts, stamped backups, the console, and what the .exe imports and carries.
 //
 // Skipped when the .exe has not been built or Wine is not installed; tools/test-all.sh provides
-// both.
+// both. Wine uses the prefix named by WINEPREFIX, by default build/wine-prefix.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <time.h>
@@ -110,6 +110,8 @@ class UnderWine : public ::testing::Test {
     }
     // Wine names Linux files in the locale's character set.
     options.environment["LANG"] = "C.UTF-8";
+    if (!std::getenv("WINEPREFIX")) options.environment["WINEPREFIX"] = CORVANDEL_WINE_PREFIX;
+    if (!std::getenv("WINEDEBUG")) options.environment["WINEDEBUG"] = "-all";
     if (options.working_dir.empty()) options.working_dir = temp_.path();
     options.arguments.insert(options.arguments.begin(), kExe.string());
     return run_program(kWine, options);
@@ -361,6 +363,31 @@ TEST_F(UnderWine, RenameFailureShowsTheSystemErrorAndChangesNothing) {
   }
 }
 
+TEST_F(UnderWine, RedirectedStandardStreams) {
+  write_lists("DOG", "CAT", "ant");
+  // A closed standard output swallows the messages; the run itself succeeds.
+  RunOptions closed_options;
+  closed_options.close_stdout = true;
+  RunResult closed = run(closed_options);
+  EXPECT_EQ(closed.status, 0) << closed.err;
+  EXPECT_EQ(closed.err, "");
+  expect_lists("ANT\nCAT\nDOG", "ANT\nCAT");
+
+  // Output into a pipe that nobody reads is a fatal failure with the system's error text.
+  RunOptions broken_options;
+  broken_options.stdout_to_closed_pipe = true;
+  RunResult broken = run(broken_options);
+  EXPECT_EQ(broken.status, 101);
+  EXPECT_THAT(broken.err, ::testing::MatchesRegex("corvandel: fatal error at [^\n]*"
+                                                  "failed printing to stdout: [^\n]+ "
+                                                  "\\(os error (109|232|233)\\)[^\n]*\n"));
+
+  // End of input counts as Enter.
+  RunOptions eof_options;
+  eof_options.standard_input = "";
+  EXPECT_EQ(run(eof_options).status, 0);
+}
+
 // The .exe stands alone: it imports only DLLs that come with Windows.
 TEST_F(UnderWine, ImportsOnlySystemDlls) {
   const std::string command = "x86_64-w64-mingw32-objdump -p '" + kExe.string() + "'";
@@ -437,9 +464,8 @@ class AtAConsole : public UnderWine {
   void start() {
     const fs::path script = temp_.path() / "run.sh";
     std::string text = "#!/bin/sh\nexport LANG=C.UTF-8 WINEDEBUG=-all\n";
-    if (const char* prefix = std::getenv("WINEPREFIX")) {
-      text += "export WINEPREFIX='" + std::string(prefix) + "'\n";
-    }
+    const char* prefix = std::getenv("WINEPREFIX");
+    text += "export WINEPREFIX='" + std::string(prefix ? prefix : CORVANDEL_WINE_PREFIX) + "'\n";
     text += "export QUILLMERE_DIR='" + base_text() + "'\n";
     text += "'" + kWine.string() + "' '" + kExe.string() + "'\n";
     text += "echo $? > '" + status_file_.string() + "'\nsleep 60\n";
