@@ -10,7 +10,7 @@ cmake --build --preset linux
 ctest --preset linux -j "$(nproc)"
 
 echo "=== Windows build and tests (mingw-w64 cross build, run under Wine)"
-tools/install-deps.sh g++-mingw-w64-x86-64-posix wine64 tmux
+tools/install-deps.sh g++-mingw-w64-x86-64-posix googletest wine64 tmux
 export WINEPREFIX="$PWD/build/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine sets up its prefix on first start; done once here so that no test waits for it.
 /usr/lib/wine/wine64 wineboot -i
