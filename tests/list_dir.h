@@ -89,7 +89,33 @@ class ListDir {
     return replaced;
   }
 
+  /// Checks the promise after a run that was killed: as check_promise, except that a backup of
+  /// a list that was not replaced may exist (the run died between keeping the old list and putting
+  /// the new one in place); it must then hold that list's words.
+  Replaced check_promise_after_kill(const ListContents& contents) const {
+    EXPECT_TRUE(read_file(lists_ / "update_words.txt") == contents.update) << "the update file";
+    Replaced replaced;
+    replaced.reduced = check_killed_list("reduced", contents.reduced, contents.new_reduced);
+    replaced.master = check_killed_list("master", contents.master, contents.new_master);
+    return replaced;
+  }
+
  private:
+  bool check_killed_list(const std::string& kind, const std::string& old_text,
+                         const std::string& new_text) const {
+    const std::string live = read_file(lists_ / (kind + ".txt"));
+    const std::vector<std::filesystem::path> kept = backups(kind);
+    EXPECT_LE(kept.size(), 1u) << kind << ": one run keeps one backup";
+    const bool replaced = live != old_text;
+    EXPECT_TRUE(!replaced || live == new_text)
+        << kind << " is neither its old nor its new content (" << live.size() << " bytes)";
+    EXPECT_TRUE(!replaced || kept.size() == 1) << kind << " was replaced without a backup";
+    for (const auto& backup : kept) {
+      EXPECT_TRUE(read_file(backup) == old_text) << kind << " backup holds other words";
+    }
+    return replaced;
+  }
+
   bool check_list(const std::string& kind, const std::string& old_text,
                   const std::string& new_text) const {
     const std::string live = read_file(lists_ / (kind + ".txt"));
