@@ -88,6 +88,14 @@ void sync_directory(const std::string& dir) {
   ::close(fd);
 }
 
+// Makes one directory and flushes its entry in the parent, so that what is later put inside it
+// cannot vanish with it in a power cut.
+bool make_directory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) != 0) return false;
+  sync_directory(parent_of(path));
+  return true;
+}
+
 class PosixOutputFile final : public OutputFile {
  public:
   explicit PosixOutputFile(int fd) : fd_(fd) {}
@@ -163,13 +171,13 @@ class PosixPlatform final : public Platform {
 
   Result<void> create_directories(const std::string& path) override {
     if (path.empty()) return {};
-    if (::mkdir(path.c_str(), 0777) == 0) return {};
+    if (make_directory(path)) return {};
     int code = errno;
     if (code == ENOENT) {
       std::string parent = parent_of(path);
       if (parent.empty()) return Error{ErrorKind::other, 0, "failed to create whole tree"};
       if (Result<void> made = create_directories(parent); !made) return made;
-      if (::mkdir(path.c_str(), 0777) == 0) return {};
+      if (make_directory(path)) return {};
       code = errno;
     }
     // Another process may have made it meanwhile; that counts as success.
@@ -199,7 +207,10 @@ class PosixPlatform final : public Platform {
 
   Result<void> replace_keeping_backup(const std::string& replacement, const std::string& live,
                                       const std::string& backup) override {
+    // Each name is flushed to disk before the next step relies on it: the backup before the live
+    // name changes, so that after a power cut the old list is still found under one of them.
     if (::link(live.c_str(), backup.c_str()) == 0) {
+      sync_directory(parent_of(backup));
       if (::rename(replacement.c_str(), live.c_str()) != 0) {
         Error failed = last_os_error();
         ::unlink(backup.c_str());
@@ -212,6 +223,7 @@ class PosixPlatform final : public Platform {
       if (::renameat2(AT_FDCWD, live.c_str(), AT_FDCWD, backup.c_str(), RENAME_NOREPLACE) != 0) {
         return last_os_error();
       }
+      sync_directory(parent_of(backup));
       if (::rename(replacement.c_str(), live.c_str()) != 0) {
         Error failed = last_os_error();
         ::renameat2(AT_FDCWD, backup.c_str(), AT_FDCWD, live.c_str(), RENAME_NOREPLACE);
@@ -219,7 +231,6 @@ class PosixPlatform final : public Platform {
       }
     }
     sync_directory(parent_of(live));
-    sync_directory(parent_of(backup));
     return {};
   }
 
