@@ -417,5 +417,67 @@ TEST_F(SystemCallFaults, FileSystemWithoutHardLinks) {
   std::printf("system calls failed: %d\n", failed);
 }
 
+TEST_F(SystemCallFaults, EachStepIsDurableBeforeTheNext) {
+  // A power cut may come at any moment, and a directory entry is only on disk once its folder is
+  // flushed. So the new backup folder is flushed into its parent before anything is linked into
+  // it, the backup name is flushed before the new list takes the live name, and the live name is
+  // flushed before the pass ends.
+  ListDir dir;
+  dir.write_lists(kLists);
+  TempDir log_dir;
+  const std::string log = (log_dir.path() / "trace").string();
+  RunResult r = run_traced(dir, {}, "mkdir,openat,fsync,close,link,rename", log);
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  // The trace as a list of steps: "mkdir DIR", "sync DIR", "link BACKUP", "rename LIVE".
+  const std::regex call_pattern(R"(^(\w+)\((.*)\) += (-?\d+))");
+  const std::regex paths_pattern("\"([^\"]*)\"(?:, \"([^\"]*)\")?");
+  std::map<std::string, std::string> open_dirs;
+  std::vector<std::string> steps;
+  std::istringstream lines(read_file(log));
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch match, paths;
+    if (!std::regex_search(line, match, call_pattern)) continue;
+    const std::string name = match[1], args = match[2], result = match[3];
+    std::regex_search(args, paths, paths_pattern);
+    const std::string fd = args.substr(0, args.find_first_of(",)"));
+    if (name == "openat") {
+      open_dirs.erase(result);
+      if (args.find("O_DIRECTORY") != std::string::npos) open_dirs[result] = paths[1];
+    } else if (name == "fsync" && open_dirs.count(fd)) {
+      steps.push_back("sync " + open_dirs[fd]);
+    } else if (name == "mkdir") {
+      steps.push_back("mkdir " + std::string(paths[1]));
+    } else if (name == "link" || name == "rename") {
+      steps.push_back(name + " " + std::string(paths[2]));
+    }
+  }
+  const std::string lists = dir.lists().string(), backups = dir.backup_dir().string();
+  auto position = [&](const std::string& step, std::size_t from = 0) {
+    for (std::size_t i = from; i < steps.size(); ++i) {
+      if (steps[i].rfind(step, 0) == 0) return i;
+    }
+    ADD_FAILURE() << "no step " << step << " after step " << from;
+    return steps.size();
+  };
+  auto sync_between = [&](const std::string& folder, std::size_t first, std::size_t second) {
+    for (std::size_t i = first + 1; i < second && i < steps.size(); ++i) {
+      if (steps[i] == "sync " + folder) return true;
+    }
+    return false;
+  };
+  SCOPED_TRACE(::testing::PrintToString(steps));
+  const std::size_t made = position("mkdir " + backups);
+  for (const char* list : {"reduced", "master"}) {
+    const std::size_t link = position("link " + backups + "/" + list + "_", made);
+    const std::size_t rename = position("rename " + lists + "/" + list + ".txt", link);
+    EXPECT_TRUE(sync_between(lists, made, link)) << "the new backup folder is flushed";
+    EXPECT_TRUE(sync_between(backups, link, rename)) << list << ": the backup name is flushed";
+    std::size_t next = rename + 1;
+    while (next < steps.size() && steps[next].rfind("link ", 0) != 0) ++next;
+    EXPECT_TRUE(sync_between(lists, rename, next)) << list << ": the live name is flushed";
+  }
+}
+
 }  // namespace
 }  // namespace corvandel::testing
