@@ -113,6 +113,7 @@ TEST_F(CrashConsistency, KilledAtEachWriteFlushLinkAndRename) {
     TempDir log_dir;
     const std::string log = (log_dir.path() / "trace").string();
     RunOptions options;
+    options.environment = kUnderPtrace;
     options.arguments = {"-qq", "-o", log, "-e", "trace=" + traced, CORVANDEL_BINARY};
     RunResult r = dir.run("/usr/bin/strace", options);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -141,6 +142,7 @@ TEST_F(CrashConsistency, KilledAtEachWriteFlushLinkAndRename) {
     ListDir dir;
     dir.write_lists(*contents_);
     RunOptions options;
+    options.environment = kUnderPtrace;
     options.arguments = {"-qq",
                          "-o",
                          "/dev/null",

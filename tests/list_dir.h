@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,10 @@ namespace corvandel::testing {
 inline const std::string kBanner = "corvandel:\n";
 inline const std::string kPrompt = "\nPress Enter to exit...\n";
 inline const std::string kSuccess = kBanner + "Update successful.\n" + kPrompt;
+
+/// The environment for a program traced by strace: a sanitized build's leak check stops the
+/// process with ptrace, which a traced process cannot be.
+inline const std::map<std::string, std::string> kUnderPtrace{{"ASAN_OPTIONS", "detect_leaks=0"}};
 
 /// The content of the three files before a run, and of both lists after a complete run.
 struct ListContents {
