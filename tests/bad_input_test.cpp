@@ -324,22 +324,29 @@ TEST(BadInput, MemoryRunsOut) {
   if (CORVANDEL_SANITIZED) {
     GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
   }
-  ListDir dir;
-  ListContents contents = kLists;
-  contents.master.clear();
-  for (int i = 0; i < 3000000; ++i) contents.master += "w" + std::to_string(i) + "\n";
-  dir.write_lists(contents);
-  RunOptions options;
-  options.address_space_limit = 64l << 20;
-  RunResult r = run_once(dir, options);
-  EXPECT_EQ(r.status, 128 + SIGABRT);
-  EXPECT_THAT(r.err, MatchesRegex("memory allocation of [0-9]+ bytes failed\n"));
-  EXPECT_EQ(r.out, kBanner) << "no prompt after exhausted memory";
-  // The reduced pass completed; the master list is as it was.
-  EXPECT_EQ(read_file(dir.lists() / "reduced.txt"), kLists.new_reduced);
-  EXPECT_TRUE(read_file(dir.lists() / "master.txt") == contents.master);
-  EXPECT_TRUE(dir.backups("master").empty());
-  for (const std::string& stray : dir.strays()) EXPECT_EQ(stray, "master.txt.new-1");
+  std::string big;
+  for (int i = 0; i < 3000000; ++i) big += "w" + std::to_string(i) + "\n";
+  for (const char* file : {"reduced.txt", "master.txt"}) {
+    SCOPED_TRACE(std::string("a big ") + file);
+    ListDir dir;
+    ListContents contents = kLists;
+    (file == std::string("reduced.txt") ? contents.reduced : contents.master) = big;
+    dir.write_lists(contents);
+    RunOptions options;
+    options.address_space_limit = 64l << 20;
+    RunResult r = run_once(dir, options);
+    EXPECT_EQ(r.status, 128 + SIGABRT);
+    EXPECT_THAT(r.err, MatchesRegex("memory allocation of [0-9]+ bytes failed\n"));
+    EXPECT_EQ(r.out, kBanner) << "no prompt after exhausted memory";
+    // A big master list runs out in the master pass, after the reduced pass completed.
+    EXPECT_TRUE(read_file(dir.lists() / "reduced.txt") ==
+                (file == std::string("master.txt") ? kLists.new_reduced : contents.reduced));
+    EXPECT_TRUE(read_file(dir.lists() / "master.txt") == contents.master);
+    EXPECT_TRUE(dir.backups("master").empty());
+    for (const std::string& stray : dir.strays()) {
+      EXPECT_EQ(stray, std::string(file) + ".new-1") << "only an unfinished list may be left";
+    }
+  }
 }
 
 }  // namespace
