@@ -173,5 +173,58 @@ TEST_F(CrashConsistency, KilledAfterTimedDelays) {
   std::printf("complete run: %ld ms; timed kill points: %d\n", run_milliseconds_, kPoints);
 }
 
+TEST(CrashWithoutHardLinks, KilledAroundEachRename) {
+  // Where the file system has no hard links, the old list is moved into the backup folder by one
+  // rename and the new one put in its place by another. Between the two the live name is absent:
+  // a kill there leaves the old words in the backup alone, and the next run reports the list as
+  // missing rather than starting it afresh.
+  if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
+  const ListContents contents{"DOG\nEMU", "CAT", "ant", "ANT\nCAT\nDOG\nEMU", "ANT\nCAT"};
+  int points = 0;
+  for (const char* name : {"renameat2", "rename"}) {
+    for (int occurrence = 1; occurrence <= 2; ++occurrence) {
+      SCOPED_TRACE("killed at " + std::string(name) + " #" + std::to_string(occurrence));
+      ListDir dir;
+      dir.write_lists(contents);
+      RunOptions options;
+      options.environment = kUnderPtrace;
+      options.arguments = {
+          "-qq",
+          "-o",
+          "/dev/null",
+          "-e",
+          "trace=link," + std::string(name),
+          "-e",
+          "inject=link:error=EPERM",
+          "-e",
+          "inject=" + std::string(name) + ":signal=SIGKILL:when=" + std::to_string(occurrence),
+          CORVANDEL_BINARY};
+      RunResult killed = dir.run("/usr/bin/strace", options);
+      EXPECT_EQ(killed.status, 128 + SIGKILL);
+      ++points;
+      const std::string kind = occurrence == 1 ? "reduced" : "master";
+      const std::string old_text = occurrence == 1 ? contents.reduced : contents.master;
+      const fs::path live = dir.lists() / (kind + ".txt");
+      const std::vector<fs::path> kept = dir.backups(kind);
+      if (name == std::string("renameat2")) {
+        // Killed before the old list was moved: it is still in place.
+        EXPECT_EQ(read_file(live), old_text);
+        EXPECT_TRUE(kept.empty());
+        continue;
+      }
+      // Killed between the two renames: the old words are in the backup, the live name absent.
+      EXPECT_FALSE(fs::exists(live));
+      ASSERT_EQ(kept.size(), 1u);
+      EXPECT_EQ(read_file(kept[0]), old_text);
+      EXPECT_EQ(read_file(dir.lists() / "update_words.txt"), contents.update);
+      RunResult next = dir.run(CORVANDEL_BINARY);
+      EXPECT_EQ(next.status, 1);
+      EXPECT_EQ(next.out, kBanner + dir.list_path(kind + ".txt") +
+                              " is missing (or not a regular file)\n" + kPrompt);
+    }
+  }
+  std::printf("kill points without hard links: %d\n", points);
+}
+
 }  // namespace
 }  // namespace corvandel::testing
