@@ -335,8 +335,12 @@ class SystemCallFaults : public ::testing::Test {
         if (writing) path = open->second.second;
       } else if (call.name == "fsync" || call.name == "close") {
         if (open == open_files.end()) continue;
-        kind = writing ? "write" : "ignored";
         path = open->second.second;
+        // The backup folder is flushed between keeping the old list and replacing it; the list
+        // folder only after the new list is in place, when a failure is no longer reported.
+        const bool backup_sync = call.name == "fsync" && path == "DicLists/BU_Previous_Files";
+        kind = writing ? "write" : backup_sync ? "replace_keeping_backup" : "ignored";
+        if (backup_sync) path.clear();
         if (call.name == "close") open_files.erase(open);
       } else if (call.name == "link" || call.name == "rename" || call.name == "renameat2") {
         kind = "replace_keeping_backup";
@@ -435,7 +439,7 @@ TEST_F(SystemCallFaults, FileSystemWithoutHardLinks) {
   // Every link is refused as on a file system without hard links: the list is set aside by a
   // rename that refuses an existing backup, and moved back when the new list cannot be put in
   // place.
-  const int failed = fail_each_call({"link:error=EPERM"}, {"rename", "renameat2"});
+  const int failed = fail_each_call({"link:error=EPERM"}, {"rename", "renameat2", "fsync"});
   EXPECT_GE(failed, 6);
   std::printf("system calls failed: %d\n", failed);
 }
