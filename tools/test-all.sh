@@ -7,7 +7,7 @@ tools/install-deps.sh g++ cmake ninja-build libgtest-dev libgmock-dev
 tools/install-deps.sh strace clang libclang-rt-14-dev
 
 echo "=== Linux build and tests"
-cmake --preset linux
+cmake --preset linux -DCORVANDEL_BUILD_TESTS=ON
 cmake --build --preset linux
 ctest --preset linux -j "$(nproc)"
 
