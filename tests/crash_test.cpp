@@ -17,6 +17,8 @@ namespace corvandel::testing {
 namespace {
 namespace fs = std::filesystem;
 
+const fs::path kStrace = "/usr/bin/strace";
+
 // A deterministic word list: mixed-case ASCII with some accented and Cyrillic letters, separated
 // by spaces, line feeds and CR LF.
 std::string generated_list(std::uint64_t seed, int words) {
@@ -74,7 +76,7 @@ class CrashConsistency : public ::testing::Test {
   void check_after_kill(const ListDir& dir, const RunResult& killed) const {
     EXPECT_TRUE(killed.status == 128 + SIGKILL || killed.status == 0)
         << "status " << killed.status << ": " << killed.err;
-    dir.check_promise_after_kill(*contents_);
+    dir.check_promise(*contents_, true);
     for (const std::string& stray : dir.strays()) {
       EXPECT_TRUE(stray == "reduced.txt.new-1" || stray == "master.txt.new-1") << stray;
     }
@@ -103,7 +105,7 @@ long CrashConsistency::run_milliseconds_ = 0;
 int CrashConsistency::kill_points_ = 0;
 
 TEST_F(CrashConsistency, KilledAtEachWriteFlushLinkAndRename) {
-  if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
+  if (!fs::exists(kStrace)) GTEST_SKIP() << "strace is not installed";
   // The system calls of a complete run, by name and occurrence.
   const std::string traced = "openat,write,fsync,close,link,rename";
   std::vector<std::pair<std::string, int>> calls;
@@ -112,18 +114,10 @@ TEST_F(CrashConsistency, KilledAtEachWriteFlushLinkAndRename) {
     dir.write_lists(*contents_);
     TempDir log_dir;
     const std::string log = (log_dir.path() / "trace").string();
-    RunOptions options;
-    options.environment = kUnderPtrace;
-    options.arguments = {"-qq", "-o", log, "-e", "trace=" + traced, CORVANDEL_BINARY};
-    RunResult r = dir.run("/usr/bin/strace", options);
+    RunResult r = dir.run(kStrace, under_strace(CORVANDEL_BINARY, traced, {}, log));
     ASSERT_EQ(r.status, 0) << r.err;
     std::map<std::string, int> counts;
-    std::istringstream lines(read_file(log));
-    const std::regex call_pattern(R"(^(\w+)\((.*)\) += (-?\d+))");
-    for (std::string line; std::getline(lines, line);) {
-      std::smatch match;
-      if (!std::regex_search(line, match, call_pattern)) continue;
-      const std::string name = match[1], args = match[2];
+    for (const auto& [name, args, result] : traced_calls(log)) {
       const int occurrence = ++counts[name];
       // Kill before: writing the new list (every third block), flushing it, closing it, linking
       // the backup, renaming, opening the folder to flush it (that is, after the rename), and
@@ -141,17 +135,8 @@ TEST_F(CrashConsistency, KilledAtEachWriteFlushLinkAndRename) {
     SCOPED_TRACE("killed at " + name + " #" + std::to_string(occurrence));
     ListDir dir;
     dir.write_lists(*contents_);
-    RunOptions options;
-    options.environment = kUnderPtrace;
-    options.arguments = {"-qq",
-                         "-o",
-                         "/dev/null",
-                         "-e",
-                         "trace=" + name,
-                         "-e",
-                         "inject=" + name + ":signal=SIGKILL:when=" + std::to_string(occurrence),
-                         CORVANDEL_BINARY};
-    RunResult killed = dir.run("/usr/bin/strace", options);
+    const std::string kill = name + ":signal=SIGKILL:when=" + std::to_string(occurrence);
+    RunResult killed = dir.run(kStrace, under_strace(CORVANDEL_BINARY, name, {kill}));
     EXPECT_NE(killed.status, 0) << "the run was not killed";
     check_after_kill(dir, killed);
   }
@@ -178,28 +163,19 @@ TEST(CrashWithoutHardLinks, KilledAroundEachRename) {
   // rename and the new one put in its place by another. Between the two the live name is absent:
   // a kill there leaves the old words in the backup alone, and the next run reports the list as
   // missing rather than starting it afresh.
-  if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
-  const ListContents contents{"DOG\nEMU", "CAT", "ant", "ANT\nCAT\nDOG\nEMU", "ANT\nCAT"};
+  if (!fs::exists(kStrace)) GTEST_SKIP() << "strace is not installed";
+  const ListContents contents{"DOG\nEMU", "CAT", "ant", "", ""};
   int points = 0;
   for (const char* name : {"renameat2", "rename"}) {
     for (int occurrence = 1; occurrence <= 2; ++occurrence) {
       SCOPED_TRACE("killed at " + std::string(name) + " #" + std::to_string(occurrence));
       ListDir dir;
       dir.write_lists(contents);
-      RunOptions options;
-      options.environment = kUnderPtrace;
-      options.arguments = {
-          "-qq",
-          "-o",
-          "/dev/null",
-          "-e",
-          "trace=link," + std::string(name),
-          "-e",
-          "inject=link:error=EPERM",
-          "-e",
-          "inject=" + std::string(name) + ":signal=SIGKILL:when=" + std::to_string(occurrence),
-          CORVANDEL_BINARY};
-      RunResult killed = dir.run("/usr/bin/strace", options);
+      const std::string kill =
+          name + std::string(":signal=SIGKILL:when=") + std::to_string(occurrence);
+      RunResult killed = dir.run(
+          kStrace,
+          under_strace(CORVANDEL_BINARY, "link," + std::string(name), {"link:error=EPERM", kill}));
       EXPECT_EQ(killed.status, 128 + SIGKILL);
       ++points;
       const std::string kind = occurrence == 1 ? "reduced" : "master";

@@ -119,7 +119,8 @@ std::vector<int> realistic_errors(const std::string& kind) {
   return {EIO};
 }
 
-void expect_outcome(const RunResult& r, const Outcome& expected) {
+// Checks a run that started from kLists in `dir` against `expected`, and the promise after it.
+void expect_outcome(const RunResult& r, const Outcome& expected, const ListDir& dir) {
   EXPECT_EQ(r.status, expected.status);
   EXPECT_EQ(r.out, expected.out);
   if (expected.status == 101) {
@@ -128,6 +129,10 @@ void expect_outcome(const RunResult& r, const Outcome& expected) {
   } else {
     EXPECT_EQ(r.err, expected.err);
   }
+  ListDir::Replaced replaced = dir.check_promise(kLists);
+  EXPECT_EQ(replaced.reduced, expected.reduced_replaced);
+  EXPECT_EQ(replaced.master, expected.master_replaced);
+  EXPECT_THAT(dir.strays(), IsEmpty()) << "a failed step removes its temporary file";
 }
 
 RunResult run_with_faults(const ListDir& dir, const std::string& faults,
@@ -192,12 +197,7 @@ TEST(FaultInjection, EveryOperationOfARunFailsCleanly) {
       ListDir dir;
       dir.write_lists(kLists);
       const Outcome expected = expected_outcome(run[i], code, dir);
-      RunResult r = run_with_faults(dir, fault);
-      expect_outcome(r, expected);
-      ListDir::Replaced replaced = dir.check_promise(kLists);
-      EXPECT_EQ(replaced.reduced, expected.reduced_replaced);
-      EXPECT_EQ(replaced.master, expected.master_replaced);
-      EXPECT_THAT(dir.strays(), IsEmpty()) << "a failed step removes its temporary file";
+      expect_outcome(run_with_faults(dir, fault), expected, dir);
       expect_recovery(dir);
       ++failed;
     }
@@ -226,11 +226,8 @@ TEST(FaultInjection, BackupNameTakenAgainAndAgain) {
   dir.write_lists(kLists);
   RunResult r = run_with_faults(
       dir, "replace_keeping_backup:1:17,replace_keeping_backup:2:17,replace_keeping_backup:3:17");
-  expect_outcome(r,
-                 reported("Error renaming file: " + error_text(EEXIST) + "\n", "", false, false));
-  ListDir::Replaced replaced = dir.check_promise(kLists);
-  EXPECT_FALSE(replaced.reduced);
-  EXPECT_THAT(dir.strays(), IsEmpty());
+  expect_outcome(r, reported("Error renaming file: " + error_text(EEXIST) + "\n", "", false, false),
+                 dir);
 }
 
 TEST(FaultInjection, EveryTemporaryNameTaken) {
@@ -243,8 +240,7 @@ TEST(FaultInjection, EveryTemporaryNameTaken) {
   EXPECT_EQ(r.status, 101);
   EXPECT_THAT(r.err, HasSubstr("creating " + dir.list_path("reduced.txt.new-1000") + ": " +
                                error_text(EEXIST)));
-  ListDir::Replaced replaced = dir.check_promise(kLists);
-  EXPECT_FALSE(replaced.reduced);
+  EXPECT_FALSE(dir.check_promise(kLists).reduced);
 }
 
 // The same promise on the real program, with its real system calls failed by strace.
@@ -257,18 +253,9 @@ class SystemCallFaults : public ::testing::Test {
     if (strace_.empty()) GTEST_SKIP() << "strace is not installed";
   }
 
-  // Runs the program under strace with `injections` ("link:error=EPERM" ...), writing the trace
-  // of `traced` system calls to `log`.
   RunResult run_traced(const ListDir& dir, const std::vector<std::string>& injections,
                        const std::string& traced, const std::string& log = "/dev/null") const {
-    RunOptions options;
-    options.environment = kUnderPtrace;
-    options.arguments = {"-qq", "-o", log, "-e", "trace=" + traced};
-    for (const std::string& injection : injections) {
-      options.arguments.insert(options.arguments.end(), {"-e", "inject=" + injection});
-    }
-    options.arguments.push_back(CORVANDEL_BINARY);
-    return dir.run(strace_, options);
+    return dir.run(strace_, under_strace(CORVANDEL_BINARY, traced, injections, log));
   }
 
   // The system calls of a successful run (with `injections` in place), each as the platform
@@ -287,18 +274,14 @@ class SystemCallFaults : public ::testing::Test {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, kSuccess);
 
-    const std::regex call_pattern(R"(^(\w+)\((.*)\) += (-?\d+))");
     const std::regex path_pattern("\"([^\"]*)\"");
     std::map<std::string, int> counts, operations;
     // Descriptors open in the list folder: the operation they belong to, and the path.
     std::map<std::string, std::pair<std::string, std::string>> open_files;
     std::vector<Call> calls;
-    std::istringstream lines(read_file(log));
-    for (std::string line; std::getline(lines, line);) {
-      std::smatch match, path_match;
-      if (!std::regex_search(line, match, call_pattern)) continue;
-      Call call{match[1], ++counts[match[1]], {}};
-      const std::string args = match[2], result = match[3];
+    for (const auto& [name, args, result] : traced_calls(log)) {
+      std::smatch path_match;
+      Call call{name, ++counts[name], {}};
       std::string path;
       if (std::regex_search(args, path_match, path_pattern)) path = path_match[1];
       if (path.rfind(dir.base_text(), 0) == 0) path.erase(0, dir.base_text().size());
@@ -381,12 +364,7 @@ class SystemCallFaults : public ::testing::Test {
           traced += injection.substr(0, injection.find(':')) + ",";
         }
         traced.pop_back();
-        RunResult r = run_traced(dir, injections, traced);
-        expect_outcome(r, expected);
-        ListDir::Replaced replaced = dir.check_promise(kLists);
-        EXPECT_EQ(replaced.reduced, expected.reduced_replaced);
-        EXPECT_EQ(replaced.master, expected.master_replaced);
-        EXPECT_THAT(dir.strays(), IsEmpty());
+        expect_outcome(run_traced(dir, injections, traced), expected, dir);
         ++failed;
       }
     }
@@ -405,22 +383,10 @@ class SystemCallFaults : public ::testing::Test {
   }
 
   static std::string errno_name(int code) {
-    switch (code) {
-      case ENOSPC:
-        return "ENOSPC";
-      case EIO:
-        return "EIO";
-      case EACCES:
-        return "EACCES";
-      case EEXIST:
-        return "EEXIST";
-      case EXDEV:
-        return "EXDEV";
-      case EPERM:
-        return "EPERM";
-      default:
-        return std::to_string(code);
-    }
+    const std::map<int, std::string> names{{ENOSPC, "ENOSPC"}, {EIO, "EIO"},     {EACCES, "EACCES"},
+                                           {EEXIST, "EEXIST"}, {EXDEV, "EXDEV"}, {EPERM, "EPERM"},
+                                           {EINTR, "EINTR"}};
+    return names.at(code);
   }
 
   static constexpr const char* kTraced =
@@ -457,15 +423,11 @@ TEST_F(SystemCallFaults, EachStepIsDurableBeforeTheNext) {
   ASSERT_EQ(r.status, 0) << r.err;
 
   // The trace as a list of steps: "mkdir DIR", "sync DIR", "link BACKUP", "rename LIVE".
-  const std::regex call_pattern(R"(^(\w+)\((.*)\) += (-?\d+))");
   const std::regex paths_pattern("\"([^\"]*)\"(?:, \"([^\"]*)\")?");
   std::map<std::string, std::string> open_dirs;
   std::vector<std::string> steps;
-  std::istringstream lines(read_file(log));
-  for (std::string line; std::getline(lines, line);) {
-    std::smatch match, paths;
-    if (!std::regex_search(line, match, call_pattern)) continue;
-    const std::string name = match[1], args = match[2], result = match[3];
+  for (const auto& [name, args, result] : traced_calls(log)) {
+    std::smatch paths;
     std::regex_search(args, paths, paths_pattern);
     const std::string fd = args.substr(0, args.find_first_of(",)"));
     if (name == "openat") {

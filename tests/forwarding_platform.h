@@ -15,32 +15,22 @@ class ForwardingPlatform : public Platform {
   ForwardingPlatform(const ForwardingPlatform&) = delete;
   ForwardingPlatform& operator=(const ForwardingPlatform&) = delete;
 
-  Result<void> write_stdout(std::string_view text) override {
-    return native().write_stdout(text);
-  }
-  Result<void> write_stderr(std::string_view text) override {
-    return native().write_stderr(text);
-  }
+  Result<void> write_stdout(std::string_view text) override { return native().write_stdout(text); }
+  Result<void> write_stderr(std::string_view text) override { return native().write_stderr(text); }
   Result<void> flush_stdout() override { return native().flush_stdout(); }
   Result<void> read_stdin_line() override { return native().read_stdin_line(); }
   std::optional<std::string> environment_variable(const char* name) override {
     return native().environment_variable(name);
   }
-  Result<FileType> file_type(const std::string& path) override {
-    return native().file_type(path);
-  }
+  Result<FileType> file_type(const std::string& path) override { return native().file_type(path); }
   Result<void> create_directories(const std::string& path) override {
     return native().create_directories(path);
   }
-  Result<FileData> read_file(const std::string& path) override {
-    return native().read_file(path);
-  }
+  Result<FileData> read_file(const std::string& path) override { return native().read_file(path); }
   Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& path) override {
     return native().create_new_file(path);
   }
-  Result<void> remove_file(const std::string& path) override {
-    return native().remove_file(path);
-  }
+  Result<void> remove_file(const std::string& path) override { return native().remove_file(path); }
   Result<void> replace_keeping_backup(const std::string& replacement, const std::string& live,
                                       const std::string& backup) override {
     return native().replace_keeping_backup(replacement, live, backup);

@@ -25,6 +25,7 @@ void check(bool ok, const char* what) {
 std::vector<std::string> child_environment(const RunOptions& options) {
   std::vector<std::string> env;
   for (const char* kept : {"PATH", "HOME", "TZ", "WINEPREFIX", "WINEDEBUG"}) {
+    if (options.environment.count(kept)) continue;  // the first of two would count
     if (const char* value = std::getenv(kept)) env.push_back(std::string(kept) + "=" + value);
   }
   for (const auto& [name, value] : options.environment) env.push_back(name + "=" + value);
@@ -67,12 +68,6 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
       ::close(pipe_fds[1]);
     } else {
       ::dup2(out_fd, 1);
-    }
-    if (options.file_size_limit) {
-      ::signal(SIGXFSZ, SIG_IGN);
-      rlimit limit{static_cast<rlim_t>(*options.file_size_limit),
-                   static_cast<rlim_t>(*options.file_size_limit)};
-      ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     if (options.address_space_limit) {
       rlimit limit{static_cast<rlim_t>(*options.address_space_limit),

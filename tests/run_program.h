@@ -15,13 +15,9 @@ struct RunOptions {
   std::map<std::string, std::string> environment;
   std::string standard_input = "\n";
   std::vector<std::string> arguments;
-  // Limits the size of files that the child may write (RLIMIT_FSIZE), with SIGXFSZ ignored so
-  // that the write fails instead of killing the child.
-  std::optional<long> file_size_limit;
   // Runs the child with standard output closed, or connected to a pipe nobody reads.
   bool close_stdout = false;
   bool stdout_to_closed_pipe = false;
-
   // Limits the child's address space (RLIMIT_AS), in bytes.
   std::optional<long> address_space_limit;
   // Kills the child with SIGKILL when it still runs this many milliseconds after its start.

@@ -49,17 +49,19 @@ std::string list_text(std::vector<std::string_view> current, std::vector<std::st
 }
 
 TEST(WordListFormat, SplitsAtExactlyTheWhitespaceSet) {
-  const std::string separators[] = {"\t", "\n", "\v", "\f", "\r", " ", "\xC2\x85", "\xC2\xA0",
-                                    "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x8A", "\xE2\x80\xA8",
-                                    "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
+  const std::string separators[] = {"\t",           "\n",           "\v",
+                                    "\f",           "\r",           " ",
+                                    "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80",
+                                    "\xE2\x80\x80", "\xE2\x80\x8A", "\xE2\x80\xA8",
+                                    "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
+                                    "\xE3\x80\x80"};
   for (const std::string& space : separators) {
     EXPECT_THAT(words_of(space + "A" + space + space + "B" + space), ElementsAre("A", "B"))
         << "separator bytes " << ::testing::PrintToString(space);
   }
   // Zero-width space, byte-order mark, Mongolian vowel separator and NUL are word characters.
-  for (const std::string& joiner :
-       {std::string("\xE2\x80\x8B"), std::string("\xEF\xBB\xBF"), std::string("\xE1\xA0\x8E"),
-        std::string(1, '\0')}) {
+  for (const std::string& joiner : {std::string("\xE2\x80\x8B"), std::string("\xEF\xBB\xBF"),
+                                    std::string("\xE1\xA0\x8E"), std::string(1, '\0')}) {
     EXPECT_THAT(words_of("A" + joiner + "B"), ElementsAre("A" + joiner + "B"));
   }
   EXPECT_THAT(words_of(""), IsEmpty());
@@ -70,15 +72,17 @@ TEST(WordListFormat, ByteOrderMarkBelongsToTheFirstWord) {
   EXPECT_THAT(words_of("\xEF\xBB\xBFword rest"), ElementsAre("\xEF\xBB\xBFWORD", "REST"));
   EXPECT_THAT(words_of("\xEF\xBB\xBF\r\nword"), ElementsAre("\xEF\xBB\xBF", "WORD"));
   // A mark sorts after every word that starts below U+FEFF.
-  EXPECT_EQ(list_text({"\xEF\xBB\xBFZ", "\xE4\xB8\x80"}, {"Z"}),
-            "Z\n\xE4\xB8\x80\n\xEF\xBB\xBFZ");
+  EXPECT_EQ(list_text({"\xEF\xBB\xBFZ", "\xE4\xB8\x80"}, {"Z"}), "Z\n\xE4\xB8\x80\n\xEF\xBB\xBFZ");
 }
 
 TEST(WordListFormat, UpperCasesWithTheFullMapping) {
-  EXPECT_THAT(words_of("stra\xC3\x9F" "e don't, \xC5\x89 \xEF\xAC\x81x \xC4\xB1 \xC4\xB0"),
+  EXPECT_THAT(words_of("stra\xC3\x9F"
+                       "e don't, \xC5\x89 \xEF\xAC\x81x \xC4\xB1 \xC4\xB0"),
               ElementsAre("STRASSE", "DON'T,", "\xCA\xBCN", "FIX", "I", "\xC4\xB0"));
   // Upper-casing that changes the byte length goes to separate storage; the rest stay in place.
-  Result<WordList> list = parse_word_list(file_data("abc \xC4\xB1s \xC3\xA9t\xC3\xA9 stra\xC3\x9F" "e"));
+  Result<WordList> list =
+      parse_word_list(file_data("abc \xC4\xB1s \xC3\xA9t\xC3\xA9 stra\xC3\x9F"
+                                "e"));
   ASSERT_TRUE(list.ok());
   EXPECT_EQ(list.value().changed.size(), 1u) << "only the dotless i shrinks";
   EXPECT_THAT(list.value().words, ElementsAre("ABC", "IS", "\xC3\x89T\xC3\x89", "STRASSE"));
