@@ -17,7 +17,11 @@ using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 
 const ListContents kLists{"DOG\nEMU", "CAT", "ant", "ANT\nCAT\nDOG\nEMU", "ANT\nCAT"};
-const char* const kFiles[] = {"update_words.txt", "reduced.txt", "master.txt"};
+// The three files, and where their content is in ListContents.
+const std::pair<std::string, std::string ListContents::*> kFiles[] = {
+    {"update_words.txt", &ListContents::update},
+    {"reduced.txt", &ListContents::reduced},
+    {"master.txt", &ListContents::master}};
 
 // Every White_Space character.
 const std::string kAllWhitespace =
@@ -52,17 +56,15 @@ TEST(BadInput, InvalidUtf8AtStartMiddleAndEndOfEachFile) {
       "\x80",
       "\xBF",  // stray continuation bytes
   };
-  for (const char* file : kFiles) {
+  for (const auto& [file, content] : kFiles) {
     for (const std::string& sequence : bad) {
       const std::string placed[] = {sequence + "start word", "a middle" + sequence + " word",
                                     "word at the end" + sequence};
       for (const std::string& text : placed) {
-        SCOPED_TRACE(std::string(file) + " holding " + ::testing::PrintToString(text));
+        SCOPED_TRACE(file + " holding " + ::testing::PrintToString(text));
         ListDir dir;
         ListContents contents = kLists;
-        if (file == std::string("update_words.txt")) contents.update = text;
-        if (file == std::string("reduced.txt")) contents.reduced = text;
-        if (file == std::string("master.txt")) contents.master = text;
+        contents.*content = text;
         dir.write_lists(contents);
         RunResult r = run_once(dir);
         EXPECT_EQ(r.status, 101);
@@ -71,7 +73,7 @@ TEST(BadInput, InvalidUtf8AtStartMiddleAndEndOfEachFile) {
                                      ": stream did not contain valid UTF-8 [kind: "));
         EXPECT_EQ(read_file(dir.lists() / "update_words.txt"), contents.update);
         EXPECT_EQ(read_file(dir.lists() / "reduced.txt"),
-                  file == std::string("master.txt") ? "ANT\nCAT" : contents.reduced);
+                  file == "master.txt" ? kLists.new_reduced : contents.reduced);
         EXPECT_EQ(read_file(dir.lists() / "master.txt"), contents.master);
         EXPECT_THAT(dir.strays(), ::testing::IsEmpty());
       }
@@ -147,21 +149,13 @@ TEST(BadInput, OnlyWhitespaceOrAByteOrderMark) {
 enum class Stand { directory, fifo, device, link_to_device, dangling_link, link_to_directory };
 
 const char* name_of(Stand stand) {
-  switch (stand) {
-    case Stand::directory:
-      return "a directory";
-    case Stand::fifo:
-      return "a FIFO";
-    case Stand::device:
-      return "a device";
-    case Stand::link_to_device:
-      return "a symbolic link to /dev/zero";
-    case Stand::dangling_link:
-      return "a dangling symbolic link";
-    case Stand::link_to_directory:
-      return "a symbolic link to a directory";
-  }
-  return "";
+  static const char* const kNames[] = {"a directory",
+                                       "a FIFO",
+                                       "a device",
+                                       "a symbolic link to /dev/zero",
+                                       "a dangling symbolic link",
+                                       "a symbolic link to a directory"};
+  return kNames[static_cast<int>(stand)];
 }
 
 // Puts `stand` at `path`; false when this system does not allow it (a device needs privilege).
@@ -190,7 +184,7 @@ bool place(Stand stand, const fs::path& path) {
 TEST(BadInput, NotARegularFileInPlaceOfEachFile) {
   for (Stand stand : {Stand::directory, Stand::fifo, Stand::device, Stand::link_to_device,
                       Stand::dangling_link, Stand::link_to_directory}) {
-    for (const std::string file : kFiles) {
+    for (const auto& [file, content] : kFiles) {
       SCOPED_TRACE(std::string(name_of(stand)) + " in place of " + file);
       ListDir dir;
       dir.write_lists(kLists);
@@ -226,7 +220,7 @@ TEST(BadInput, NotARegularFileInPlaceOfEachFile) {
 }
 
 TEST(BadInput, SymbolicLinksToListsAreFollowedAndKept) {
-  for (const std::string file : kFiles) {
+  for (const auto& [file, content] : kFiles) {
     for (bool relative : {false, true}) {
       SCOPED_TRACE(file + (relative ? " as a relative link" : " as an absolute link"));
       ListDir dir;
@@ -326,11 +320,11 @@ TEST(BadInput, MemoryRunsOut) {
   }
   std::string big;
   for (int i = 0; i < 3000000; ++i) big += "w" + std::to_string(i) + "\n";
-  for (const char* file : {"reduced.txt", "master.txt"}) {
-    SCOPED_TRACE(std::string("a big ") + file);
+  for (const auto& [file, content] : {kFiles[1], kFiles[2]}) {
+    SCOPED_TRACE("a big " + file);
     ListDir dir;
     ListContents contents = kLists;
-    (file == std::string("reduced.txt") ? contents.reduced : contents.master) = big;
+    contents.*content = big;
     dir.write_lists(contents);
     RunOptions options;
     options.address_space_limit = 64l << 20;
@@ -340,11 +334,11 @@ TEST(BadInput, MemoryRunsOut) {
     EXPECT_EQ(r.out, kBanner) << "no prompt after exhausted memory";
     // A big master list runs out in the master pass, after the reduced pass completed.
     EXPECT_TRUE(read_file(dir.lists() / "reduced.txt") ==
-                (file == std::string("master.txt") ? kLists.new_reduced : contents.reduced));
+                (file == "master.txt" ? kLists.new_reduced : contents.reduced));
     EXPECT_TRUE(read_file(dir.lists() / "master.txt") == contents.master);
     EXPECT_TRUE(dir.backups("master").empty());
     for (const std::string& stray : dir.strays()) {
-      EXPECT_EQ(stray, std::string(file) + ".new-1") << "only an unfinished list may be left";
+      EXPECT_EQ(stray, file + ".new-1") << "only an unfinished list may be left";
     }
   }
 }
