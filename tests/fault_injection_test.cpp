@@ -205,42 +205,39 @@ TEST(FaultInjection, EveryOperationOfARunFailsCleanly) {
   std::printf("operations failed: %d (of %zu in a run)\n", failed, run.size());
 }
 
-TEST(FaultInjection, CleanupThatFailsToo) {
-  // The temporary file cannot be removed after a failed write or rename: it stays behind as an
-  // unfinished list, and the next run still succeeds beside it.
-  for (const char* faults : {"write:1:28,remove_file:1:13", "finish:2:5,remove_file:1:5",
-                             "replace_keeping_backup:1:18,remove_file:1:13"}) {
-    SCOPED_TRACE(faults);
+TEST(FaultInjection, RepeatedAndCompoundFaults) {
+  std::string every_temporary_name;
+  for (int n = 1; n <= 1000; ++n)
+    every_temporary_name += "create_new_file:" + std::to_string(n) + ":17,";
+  every_temporary_name.pop_back();
+  const struct {
+    std::string faults;
+    int status;
+    std::string report;  // part of the output or the fatal report
+    bool reduced_replaced;
+    std::size_t strays;
+  } cases[] = {
+      // The temporary file cannot be removed after a failed write or rename: it stays behind as
+      // an unfinished list, and the next run still succeeds beside it.
+      {"write:1:28,remove_file:1:13", 101, "writing ", false, 1},
+      {"finish:2:5,remove_file:1:5", 101, "writing ", true, 1},
+      {"replace_keeping_backup:1:18,remove_file:1:13", 1, "Error renaming file: ", false, 1},
+      // A backup name taken at every try, and every temporary name taken.
+      {"replace_keeping_backup:1:17,replace_keeping_backup:2:17,replace_keeping_backup:3:17", 1,
+       kBanner + "Error renaming file: " + error_text(EEXIST) + "\n" + kPrompt, false, 0},
+      {every_temporary_name, 101, "reduced.txt.new-1000: " + error_text(EEXIST), false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.faults.substr(0, 80));
     ListDir dir;
     dir.write_lists(kLists);
-    RunResult r = run_with_faults(dir, faults);
-    EXPECT_NE(r.status, 0);
-    dir.check_promise(kLists);
-    EXPECT_EQ(dir.strays().size(), 1u);
+    RunResult r = run_with_faults(dir, c.faults);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_THAT(r.out + r.err, HasSubstr(c.report));
+    EXPECT_EQ(dir.check_promise(kLists).reduced, c.reduced_replaced);
+    EXPECT_EQ(dir.strays().size(), c.strays);
     expect_recovery(dir);
   }
-}
-
-TEST(FaultInjection, BackupNameTakenAgainAndAgain) {
-  ListDir dir;
-  dir.write_lists(kLists);
-  RunResult r = run_with_faults(
-      dir, "replace_keeping_backup:1:17,replace_keeping_backup:2:17,replace_keeping_backup:3:17");
-  expect_outcome(r, reported("Error renaming file: " + error_text(EEXIST) + "\n", "", false, false),
-                 dir);
-}
-
-TEST(FaultInjection, EveryTemporaryNameTaken) {
-  ListDir dir;
-  dir.write_lists(kLists);
-  std::string faults;
-  for (int n = 1; n <= 1000; ++n) faults += "create_new_file:" + std::to_string(n) + ":17,";
-  faults.pop_back();
-  RunResult r = run_with_faults(dir, faults);
-  EXPECT_EQ(r.status, 101);
-  EXPECT_THAT(r.err, HasSubstr("creating " + dir.list_path("reduced.txt.new-1000") + ": " +
-                               error_text(EEXIST)));
-  EXPECT_FALSE(dir.check_promise(kLists).reduced);
 }
 
 // The same promise on the real program, with its real system calls failed by strace.
