@@ -1,11 +1,10 @@
-// Whole runs on large lists killed with SIGKILL at many moments: at each system call that writes,
-// flushes, links or renames (through strace), and after timed delays spread over the run. After
-// every kill each list is whole and keeps its words, and the next run completes the update
-// beside whatever the killed one left behind.
+// Whole runs on large lists killed with SIGKILL at each system call that writes, flushes, links
+// or renames (through strace), the calls at which the lists and their backups change on disk.
+// After every kill each list is whole and keeps its words, and the next
+// run completes the update beside whatever the killed one left behind.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <map>
 #include <regex>
@@ -60,11 +59,7 @@ class CrashConsistency : public ::testing::Test {
     // A complete run gives the new content that a killed run may leave in place.
     ListDir dir;
     dir.write_lists(*contents_);
-    const auto start = std::chrono::steady_clock::now();
     RunResult r = dir.run(CORVANDEL_BINARY);
-    run_milliseconds_ = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - start)
-                            .count();
     EXPECT_EQ(r.status, 0) << r.err;
     contents_->new_reduced = read_file(dir.lists() / "reduced.txt");
     contents_->new_master = read_file(dir.lists() / "master.txt");
@@ -87,7 +82,6 @@ class CrashConsistency : public ::testing::Test {
     EXPECT_EQ(next.out, kSuccess);
     EXPECT_TRUE(read_file(dir.lists() / "reduced.txt") == contents_->new_reduced);
     EXPECT_TRUE(read_file(dir.lists() / "master.txt") == contents_->new_master);
-    ++kill_points_;
   }
 
   // About 1.3 million words; a quarter of that in sanitized builds, which run several times slower.
@@ -96,13 +90,9 @@ class CrashConsistency : public ::testing::Test {
   static constexpr int kReducedWords = 300000 / kScale;
   static constexpr int kUpdateWords = 200000 / kScale;
   static ListContents* contents_;
-  static long run_milliseconds_;
-  static int kill_points_;
 };
 
 ListContents* CrashConsistency::contents_ = nullptr;
-long CrashConsistency::run_milliseconds_ = 0;
-int CrashConsistency::kill_points_ = 0;
 
 TEST_F(CrashConsistency, KilledAtEachWriteFlushLinkAndRename) {
   if (!fs::exists(kStrace)) GTEST_SKIP() << "strace is not installed";
@@ -141,21 +131,6 @@ TEST_F(CrashConsistency, KilledAtEachWriteFlushLinkAndRename) {
     check_after_kill(dir, killed);
   }
   std::printf("kill points at system calls: %zu\n", calls.size());
-}
-
-TEST_F(CrashConsistency, KilledAfterTimedDelays) {
-  // Delays spread over the length of a complete run; where a kill lands depends on the machine.
-  constexpr int kPoints = 10;
-  for (int point = 1; point <= kPoints; ++point) {
-    const long delay = run_milliseconds_ * point / (kPoints + 1);
-    SCOPED_TRACE("killed after " + std::to_string(delay) + " ms");
-    ListDir dir;
-    dir.write_lists(*contents_);
-    RunOptions options;
-    options.kill_after_milliseconds = delay;
-    check_after_kill(dir, dir.run(CORVANDEL_BINARY, options));
-  }
-  std::printf("complete run: %ld ms; timed kill points: %d\n", run_milliseconds_, kPoints);
 }
 
 TEST(CrashWithoutHardLinks, KilledAroundEachRename) {

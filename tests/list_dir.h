@@ -21,6 +21,12 @@ inline const std::string kBanner = "corvandel:\n";
 inline const std::string kPrompt = "\nPress Enter to exit...\n";
 inline const std::string kSuccess = kBanner + "Update successful.\n" + kPrompt;
 
+/// Every White_Space character.
+inline const std::string kAllWhitespace =
+    "\t\n\v\f\r \xC2\x85\xC2\xA0\xE1\x9A\x80\xE2\x80\x80\xE2\x80\x81\xE2\x80\x82\xE2\x80\x83"
+    "\xE2\x80\x84\xE2\x80\x85\xE2\x80\x86\xE2\x80\x87\xE2\x80\x88\xE2\x80\x89\xE2\x80\x8A"
+    "\xE2\x80\xA8\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\x9F\xE3\x80\x80";
+
 /// The environment for a program traced by strace: a sanitized build's leak check stops the
 /// process with ptrace, which a traced process cannot be.
 inline const std::map<std::string, std::string> kUnderPtrace{{"ASAN_OPTIONS", "detect_leaks=0"}};
