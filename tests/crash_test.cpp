@@ -1,7 +1,7 @@
 // Whole runs on large lists killed with SIGKILL at each system call that writes, flushes, links
 // or renames (through strace), the calls at which the lists and their backups change on disk.
-// After every kill each list is whole and keeps its words, and the next
-// run completes the update beside whatever the killed one left behind.
+// After every kill each list is whole and keeps its words, and the next run completes the update
+// beside whatever the killed one left behind.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
