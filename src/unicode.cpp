@@ -95,10 +95,6 @@ std::size_t multibyte_length(const Byte* p, std::size_t available) {
 
 // --- Whitespace ---
 
-bool is_ascii_whitespace(Byte b) {
-  return b == 0x20 || (b >= 0x09 && b <= 0x0D);
-}
-
 // The byte at `index`, or 0 past the end; 0 never continues a sequence, so a short text simply
 // fails the comparisons.
 Byte byte_at(std::string_view text, std::size_t index) {
@@ -289,6 +285,14 @@ bool is_valid_utf8(std::string_view text) {
     p += length;
   }
   return true;
+}
+
+std::size_t multibyte_sequence_length(const char* p, std::size_t available) {
+  return multibyte_length(bytes(p), available);
+}
+
+bool is_multibyte_whitespace(const char* p, std::size_t length) {
+  return length >= 2 && multibyte_whitespace_length(std::string_view(p, length)) == length;
 }
 
 bool is_whitespace(char32_t c) {

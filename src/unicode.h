@@ -11,6 +11,19 @@ namespace corvandel::unicode {
 /// U+10FFFF, no truncated sequence.
 bool is_valid_utf8(std::string_view text);
 
+/// The byte length of the well-formed UTF-8 sequence at `p` (`available` bytes readable, at least
+/// one), whose first byte is not ASCII; 0 when it is not well-formed.
+std::size_t multibyte_sequence_length(const char* p, std::size_t available);
+
+/// True for the ASCII characters of the White_Space property: U+0009..U+000D and U+0020.
+inline bool is_ascii_whitespace(unsigned char b) {
+  return b == 0x20 || (b >= 0x09 && b <= 0x0D);
+}
+
+/// True when the well-formed `length`-byte sequence at `p`, whose first byte is not ASCII, is a
+/// whitespace character.
+bool is_multibyte_whitespace(const char* p, std::size_t length);
+
 /// True for the characters of the White_Space property: U+0009..U+000D, U+0020, U+0085, U+00A0,
 /// U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000.
 bool is_whitespace(char32_t c);

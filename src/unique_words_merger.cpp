@@ -1,6 +1,9 @@
 #include "unique_words_merger.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "main.h"
@@ -28,13 +31,432 @@ ListNames names_of(ListKind kind) {
   return {"master.txt", "BU_Previous_Files/master_"};
 }
 
-// The byte length of the UTF-8 sequence that starts with `lead` (valid text assumed).
-std::size_t sequence_length(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead < 0xE0) return 2;
-  if (lead < 0xF0) return 3;
-  return 4;
+using Byte = unsigned char;
+
+// --- Reading a list ---
+
+constexpr std::uint64_t kEachByte = 0x0101010101010101;
+constexpr std::uint64_t kHighBits = 0x8080808080808080;
+
+std::uint64_t load8(const char* p) {
+  std::uint64_t value;
+  std::memcpy(&value, p, sizeof value);
+  return value;
 }
+
+void store8(char* p, std::uint64_t value) {
+  std::memcpy(p, &value, sizeof value);
+}
+
+// The first `count` (1 to 8) bytes of a little-endian load.
+std::uint64_t first_bytes(std::size_t count) {
+  return ~std::uint64_t{0} >> (64 - 8 * count);
+}
+
+// Marks (with the byte's high bit) every byte below 0x21 or from 0x80 up: whitespace, control
+// characters and non-ASCII. Exact up to the first marked byte in memory order, which is all that
+// is used (a borrow only runs towards later bytes).
+std::uint64_t stop_bytes(std::uint64_t x) {
+  return ((x - 0x21 * kEachByte) | x) & kHighBits;
+}
+
+// Marks the lower-case ASCII letters among bytes below 0x80: adding 0x1F sets the high bit from
+// 'a' up, adding 0x05 from '{' up.
+std::uint64_t lower_letters(std::uint64_t x) {
+  return (x + 0x1F * kEachByte) & ~(x + 0x05 * kEachByte) & kHighBits;
+}
+
+// The byte-wise sort key of a word's first eight bytes: big-endian, zero-padded.
+std::uint64_t key_of_first8(std::uint64_t little_endian_bytes) {
+  return __builtin_bswap64(little_endian_bytes);
+}
+
+std::uint64_t key_of(std::string_view word) {
+  std::uint64_t bytes = 0;
+  std::memcpy(&bytes, word.data(), std::min<std::size_t>(word.size(), 8));
+  if constexpr (std::endian::native == std::endian::little) return key_of_first8(bytes);
+  std::uint64_t key = 0;
+  for (std::size_t i = 0; i < 8; ++i) {
+    key = (key << 8) | (i < word.size() ? static_cast<Byte>(word[i]) : 0);
+  }
+  return key;
+}
+
+// Reads a list's text in one pass: validates it as UTF-8, splits it at whitespace, upper-cases
+// each word (in place when the byte length allows) and notes whether the words already stand in
+// strictly ascending order, as in a list this program wrote.
+class ListParser {
+ public:
+  explicit ListParser(WordList& list)
+      : list_(list), text_(list.text.data()), end_(text_ + list.text.size) {}
+
+  // False when the text is not valid UTF-8.
+  bool run() {
+    if (list_.text.size >= WordRef::kOffsetLimit) fail_out_of_memory(list_.text.size);
+    // Room for the most words the text can hold; pages never used are never touched.
+    list_.refs.reserve(list_.text.size / 2 + 1);
+    char* p = text_;
+    for (;;) {
+      if (!skip_whitespace(p)) return false;
+      if (p == end_) return true;
+      if (!read_short_ascii_word(p) && !read_word(p)) return false;
+    }
+  }
+
+ private:
+  bool skip_whitespace(char*& p) {
+    while (p != end_) {
+      const Byte b = static_cast<Byte>(*p);
+      if (b < 0x80) {
+        if (!unicode::is_ascii_whitespace(b)) return true;
+        ++p;
+        continue;
+      }
+      const std::size_t length = unicode::multibyte_sequence_length(p, available(p));
+      if (length == 0) return false;
+      if (!unicode::is_multibyte_whitespace(p, length)) return true;
+      p += length;
+    }
+    return true;
+  }
+
+  // The common word, of at most 15 ASCII characters without control characters, eight bytes at
+  // a time. Returns false, having done nothing, for any other word.
+  bool read_short_ascii_word(char*& p) {
+    if constexpr (std::endian::native != std::endian::little) return false;
+    if (available(p) < 16) return false;
+    std::uint64_t x0 = load8(p);
+    std::uint64_t x1 = 0;
+    std::size_t length;
+    if (const std::uint64_t stops = stop_bytes(x0); stops != 0) {
+      length = static_cast<std::size_t>(std::countr_zero(stops)) / 8;
+    } else {
+      x1 = load8(p + 8);
+      const std::uint64_t stops1 = stop_bytes(x1);
+      if (stops1 == 0) return false;
+      length = 8 + static_cast<std::size_t>(std::countr_zero(stops1)) / 8;
+    }
+    if (!unicode::is_ascii_whitespace(static_cast<Byte>(p[length]))) return false;
+    if (length <= 8) {
+      x0 = upper_ascii8(p, x0, first_bytes(length));
+    } else {
+      x0 = upper_ascii8(p, x0, ~std::uint64_t{0});
+      upper_ascii8(p + 8, x1, first_bytes(length - 8));
+    }
+    add_word(WordRef(static_cast<std::uint64_t>(p - text_), length),
+             key_of_first8(x0 & first_bytes(std::min<std::size_t>(length, 8))));
+    p += length;
+    return true;
+  }
+
+  // Upper-cases the ASCII letters among the bytes of `x` (loaded from `at`) selected by `mask`,
+  // storing them back when any changed; returns the new bytes.
+  static std::uint64_t upper_ascii8(char* at, std::uint64_t x, std::uint64_t mask) {
+    const std::uint64_t lower = lower_letters(x) & mask;
+    if (lower == 0) return x;
+    x ^= lower >> 2;
+    store8(at, x);
+    return x;
+  }
+
+  // Any word, a character at a time.
+  bool read_word(char*& p) {
+    char* const start = p;
+    while (p != end_) {
+      const Byte b = static_cast<Byte>(*p);
+      if (b < 0x80) {
+        if (unicode::is_ascii_whitespace(b)) break;
+        ++p;
+        continue;
+      }
+      const std::size_t length = unicode::multibyte_sequence_length(p, available(p));
+      if (length == 0) return false;
+      if (unicode::is_multibyte_whitespace(p, length)) break;
+      p += length;
+    }
+    const std::size_t length = static_cast<std::size_t>(p - start);
+    const bool in_place = unicode::upper_in_place(start, length);
+    if (in_place && length < WordRef::kLongLength) {
+      const std::string_view word(start, length);
+      add_word(WordRef(static_cast<std::uint64_t>(start - text_), length), key_of(word));
+      return true;
+    }
+    if (in_place) {
+      spill_word(std::string_view(start, length));
+    } else {
+      upper_.clear();
+      unicode::append_upper(std::string_view(start, length), upper_);
+      spill_word(upper_);
+    }
+    return true;
+  }
+
+  // Keeps a word that does not fit in place in the spill buffer.
+  void spill_word(std::string_view word) {
+    std::vector<char>& spill = list_.spill;
+    const std::uint64_t offset = list_.text.size + spill.size();
+    if (offset + word.size() + 8 >= WordRef::kOffsetLimit) fail_out_of_memory(word.size());
+    std::uint64_t length = word.size();
+    if (length >= WordRef::kLongLength) {
+      const char* bytes = reinterpret_cast<const char*>(&length);
+      spill.insert(spill.end(), bytes, bytes + sizeof length);
+      length = WordRef::kLongLength;
+    }
+    spill.insert(spill.end(), word.begin(), word.end());
+    add_word(WordRef(offset, length), key_of(word));
+  }
+
+  void add_word(WordRef ref, std::uint64_t key) {
+    std::vector<WordRef>& refs = list_.refs;
+    if (list_.sorted_distinct && !refs.empty()) {
+      if (key < previous_key_ ||
+          (key == previous_key_ && !(list_.word(refs.back()) < list_.word(ref)))) {
+        list_.sorted_distinct = false;
+      }
+    }
+    previous_key_ = key;
+    refs.push_back(ref);
+  }
+
+  std::size_t available(const char* p) const { return static_cast<std::size_t>(end_ - p); }
+
+  WordList& list_;
+  char* const text_;
+  char* const end_;
+  std::uint64_t previous_key_ = 0;
+  std::string upper_;
+};
+
+// --- Ordering ---
+
+// Asks for the cache line of a word's byte at `depth` early: words in sorted order lie scattered
+// over the text.
+void prefetch(const WordList& list, WordRef ref, std::size_t depth) {
+  if (ref.offset() < list.text.size)
+    __builtin_prefetch(list.text.bytes.get() + ref.offset() + depth);
+}
+
+// The byte-wise sort key of a word's first eight bytes, loaded whole where the text allows.
+std::uint64_t prefix_key(const WordList& list, WordRef ref) {
+  if constexpr (std::endian::native == std::endian::little) {
+    const std::uint64_t offset = ref.offset();
+    const std::uint64_t length = ref.short_length();
+    if (offset + 8 <= list.text.size && length != 0) {
+      const std::uint64_t bytes = load8(list.text.bytes.get() + offset);
+      return key_of_first8(bytes & first_bytes(std::min<std::uint64_t>(length, 8)));
+    }
+  }
+  return key_of(list.word(ref));
+}
+
+// Sorts a list's words byte-wise: most-significant-digit radix sort on one byte per level, so
+// that each word's bytes are looked at about once, with a comparison sort for small groups.
+class WordSorter {
+ public:
+  explicit WordSorter(const WordList& list)
+      : list_(list), base_(list.refs.data()), scratch_(list.size()), digits_(list.size()) {}
+
+  void sort(WordRef* refs, std::size_t count, std::size_t depth) {
+    for (;; ++depth) {
+      if (count < kSmallGroup) return sort_small(refs, count, depth);
+      if (depth >= kMaxRadixDepth) {
+        std::sort(refs, refs + count, [&](WordRef a, WordRef b) {
+          return list_.word(a).substr(depth) < list_.word(b).substr(depth);
+        });
+        return;
+      }
+      // Digit 0: the word ends at `depth`; else the byte there plus one.
+      std::uint16_t* const digits = digits_.data() + (refs - base_);
+      std::size_t counts[kDigits] = {};
+      for (std::size_t i = 0; i < count; ++i) {
+        if (i + kPrefetchAhead < count) prefetch(list_, refs[i + kPrefetchAhead], depth);
+        const std::string_view word = list_.word(refs[i]);
+        const unsigned digit = depth < word.size() ? static_cast<Byte>(word[depth]) + 1u : 0u;
+        digits[i] = static_cast<std::uint16_t>(digit);
+        ++counts[digit];
+      }
+      if (counts[digits[0]] == count) {
+        if (digits[0] == 0) return;  // all the same word
+        continue;                    // one shared byte: look at the next
+      }
+      std::size_t starts[kDigits];
+      std::size_t next = 0;
+      for (unsigned d = 0; d < kDigits; ++d) {
+        starts[d] = next;
+        next += counts[d];
+      }
+      WordRef* const out = scratch_.data() + (refs - base_);
+      std::size_t fill[kDigits];
+      std::copy(std::begin(starts), std::end(starts), std::begin(fill));
+      for (std::size_t i = 0; i < count; ++i) out[fill[digits[i]]++] = refs[i];
+      std::copy(out, out + count, refs);
+      // Words that ended at `depth` are equal; every other group goes one byte deeper.
+      for (unsigned d = 1; d < kDigits; ++d) {
+        if (counts[d] > 1) sort(refs + starts[d], counts[d], depth + 1);
+      }
+      return;
+    }
+  }
+
+ private:
+  // Insertion sort on the next eight bytes of each word, read once; whole words decide ties.
+  void sort_small(WordRef* refs, std::size_t count, std::size_t depth) {
+    struct Keyed {
+      std::uint64_t key;
+      WordRef ref;
+    };
+    Keyed keyed[kSmallGroup];
+    for (std::size_t i = 0; i < count; ++i) {
+      keyed[i] = {key_of(list_.word(refs[i]).substr(depth)), refs[i]};
+    }
+    const auto less = [&](const Keyed& a, const Keyed& b) {
+      if (a.key != b.key) return a.key < b.key;
+      return list_.word(a.ref).substr(depth) < list_.word(b.ref).substr(depth);
+    };
+    for (std::size_t i = 1; i < count; ++i) {
+      const Keyed item = keyed[i];
+      std::size_t j = i;
+      for (; j > 0 && less(item, keyed[j - 1]); --j) keyed[j] = keyed[j - 1];
+      keyed[j] = item;
+    }
+    for (std::size_t i = 0; i < count; ++i) refs[i] = keyed[i].ref;
+  }
+
+  static constexpr unsigned kDigits = 257;
+  static constexpr std::size_t kSmallGroup = 32;
+  static constexpr std::size_t kPrefetchAhead = 16;
+  // Deeper than this, shared prefixes are long and rare: a comparison sort bounds the recursion.
+  static constexpr std::size_t kMaxRadixDepth = 64;
+
+  const WordList& list_;
+  const WordRef* const base_;
+  std::vector<WordRef> scratch_;
+  std::vector<std::uint16_t> digits_;
+};
+
+// Puts a list's words in ascending order, unless they already are. Repeats are left for the
+// merge to skip.
+void sort_words(WordList& list) {
+  if (list.sorted_distinct) return;
+  WordSorter sorter(list);
+  sorter.sort(list.refs.data(), list.refs.size(), 0);
+}
+
+// --- Writing a list ---
+
+// Walks a sorted list's distinct words in order, each with its sort key.
+class SortedWords {
+ public:
+  explicit SortedWords(const WordList& list) : list_(list) { load(); }
+
+  bool done() const { return i_ == list_.size(); }
+  const WordList& list() const { return list_; }
+  WordRef ref() const { return list_.refs[i_]; }
+  std::uint64_t key() const { return key_; }
+  std::string_view word() const { return list_[i_]; }
+
+  void next() {
+    if (list_.sorted_distinct) {
+      ++i_;
+      load();
+      return;
+    }
+    const std::uint64_t key = key_;
+    const std::string_view word = this->word();
+    do {
+      ++i_;
+      load();
+    } while (!done() && key_ == key && this->word() == word);
+  }
+
+ private:
+  void load() {
+    if (done()) return;
+    if (i_ + kPrefetchAhead < list_.size()) prefetch(list_, list_.refs[i_ + kPrefetchAhead], 0);
+    key_ = prefix_key(list_, list_.refs[i_]);
+  }
+
+  static constexpr std::size_t kPrefetchAhead = 8;
+  const WordList& list_;
+  std::size_t i_ = 0;
+  std::uint64_t key_ = 0;
+};
+
+// Gathers words into large blocks for the output file. Words that follow each other in a list's
+// text, separated by a single LF, are copied as one run: a list already in written form is
+// copied in long stretches, and a run that fills a block is written straight from the text.
+class ListWriter {
+ public:
+  explicit ListWriter(OutputFile& out)
+      : out_(out), block_(std::make_unique_for_overwrite<char[]>(kWriteBlockSize)) {}
+
+  void add(const WordList& list, WordRef ref) {
+    const std::uint64_t offset = ref.offset();
+    if (offset >= list.text.size) {
+      flush_run();
+      put_word(list.word(ref));
+      return;
+    }
+    if (&list == run_list_ && offset == run_end_ + 1 && list.text.bytes[run_end_] == '\n') {
+      run_end_ = offset + ref.short_length();
+      return;
+    }
+    flush_run();
+    run_list_ = &list;
+    run_begin_ = offset;
+    run_end_ = offset + ref.short_length();
+  }
+
+  bool ok() const { return status_.ok(); }
+
+  Result<void> finish() {
+    flush_run();
+    if (status_ && used_ != 0) status_ = out_.write(std::string_view(block_.get(), used_));
+    used_ = 0;
+    return status_;
+  }
+
+ private:
+  void flush_run() {
+    if (run_list_ == nullptr) return;
+    const char* text = run_list_->text.bytes.get();
+    put_word(std::string_view(text + run_begin_, run_end_ - run_begin_));
+    run_list_ = nullptr;
+  }
+
+  void put_word(std::string_view word) {
+    if (!first_) put("\n");
+    first_ = false;
+    put(word);
+  }
+
+  void put(std::string_view bytes) {
+    if (!status_) return;
+    if (used_ + bytes.size() > kWriteBlockSize) {
+      status_ = out_.write(std::string_view(block_.get(), used_));
+      used_ = 0;
+      if (!status_) return;
+      if (bytes.size() >= kWriteBlockSize) {
+        status_ = out_.write(bytes);
+        return;
+      }
+    }
+    std::memcpy(block_.get() + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
+  }
+
+  OutputFile& out_;
+  std::unique_ptr<char[]> block_;
+  std::size_t used_ = 0;
+  bool first_ = true;
+  Result<void> status_;
+  // The run of words waiting to be copied: [run_begin_, run_end_) of run_list_'s text.
+  const WordList* run_list_ = nullptr;
+  std::uint64_t run_begin_ = 0;
+  std::uint64_t run_end_ = 0;
+};
+
+// --- Backing up ---
 
 bool is_regular_file(const std::string& path) {
   Result<FileType> type = platform().file_type(path);
@@ -58,7 +480,7 @@ void discard_temporary(const std::string& path) {
 }
 
 // Writes `merged` to a new temporary file and flushes it to stable storage.
-std::string write_temporary(const std::string& live, const std::vector<std::string_view>& merged) {
+std::string write_temporary(const std::string& live, const MergedWords& merged) {
   auto [path, file] = create_temporary(live);
   Result<void> written = write_word_list(*file, merged);
   if (written) written = file->finish();
@@ -89,37 +511,31 @@ void wait_for_next_second(const std::string& stamp) {
 
 }  // namespace
 
+std::string_view WordList::spilled_word(std::uint64_t offset, std::uint64_t length) const {
+  const char* p = spill.data() + offset;
+  if (length == WordRef::kLongLength) {
+    std::uint64_t long_length;
+    std::memcpy(&long_length, p, sizeof long_length);
+    return {p + sizeof long_length, static_cast<std::size_t>(long_length)};
+  }
+  return {p, static_cast<std::size_t>(length)};
+}
+
+std::vector<std::string_view> WordList::words() const {
+  std::vector<std::string_view> views;
+  views.reserve(refs.size());
+  for (WordRef ref : refs) views.push_back(word(ref));
+  return views;
+}
+
 Error invalid_utf8_error() {
   return Error{ErrorKind::invalid_data, 0, "stream did not contain valid UTF-8"};
 }
 
 Result<WordList> parse_word_list(FileData text) {
-  if (!unicode::is_valid_utf8(text.view())) return invalid_utf8_error();
   WordList list;
   list.text = std::move(text);
-  char* p = list.text.data();
-  char* const end = p + list.text.size;
-  auto rest = [&] { return std::string_view(p, static_cast<std::size_t>(end - p)); };
-  while (p < end) {
-    while (p < end) {
-      std::size_t space = unicode::whitespace_length(rest());
-      if (space == 0) break;
-      p += space;
-    }
-    char* start = p;
-    while (p < end && unicode::whitespace_length(rest()) == 0) {
-      p += sequence_length(static_cast<unsigned char>(*p));
-    }
-    if (p == start) break;
-    std::size_t length = static_cast<std::size_t>(p - start);
-    if (unicode::upper_in_place(start, length)) {
-      list.words.emplace_back(start, length);
-    } else {
-      std::string& upper = list.changed.emplace_back();
-      unicode::append_upper(std::string_view(start, length), upper);
-      list.words.emplace_back(upper);
-    }
-  }
+  if (!ListParser(list).run()) return invalid_utf8_error();
   return list;
 }
 
@@ -131,33 +547,32 @@ WordList read_words(const std::string& path) {
   return std::move(list.value());
 }
 
-std::vector<std::string_view> merge_distinct(std::vector<std::string_view>& current,
-                                             std::vector<std::string_view>& update) {
-  std::vector<std::string_view> merged;
-  merged.reserve(current.size() + update.size());
-  merged.insert(merged.end(), current.begin(), current.end());
-  merged.insert(merged.end(), update.begin(), update.end());
-  std::sort(merged.begin(), merged.end());
-  merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
-  return merged;
+MergedWords merge_distinct(WordList& current, WordList& update) {
+  sort_words(current);
+  sort_words(update);
+  return {&current, &update};
 }
 
-Result<void> write_word_list(OutputFile& out, const std::vector<std::string_view>& words) {
-  std::string block;
-  block.reserve(kWriteBlockSize);
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    if (i != 0) block += '\n';
-    if (block.size() + words[i].size() > kWriteBlockSize) {
-      if (Result<void> written = out.write(block); !written) return written;
-      block.clear();
-      if (words[i].size() > kWriteBlockSize) {
-        if (Result<void> written = out.write(words[i]); !written) return written;
-        continue;
-      }
+Result<void> write_word_list(OutputFile& out, const MergedWords& merged) {
+  ListWriter writer(out);
+  SortedWords a(*merged.current);
+  SortedWords b(*merged.update);
+  while (!a.done() && !b.done() && writer.ok()) {
+    const int order =
+        a.key() != b.key() ? (a.key() < b.key() ? -1 : 1) : a.word().compare(b.word());
+    if (order <= 0) {
+      writer.add(a.list(), a.ref());
+      a.next();
+      if (order == 0) b.next();
+    } else {
+      writer.add(b.list(), b.ref());
+      b.next();
     }
-    block += words[i];
   }
-  return out.write(block);
+  for (SortedWords* rest : {&a, &b}) {
+    for (; !rest->done() && writer.ok(); rest->next()) writer.add(rest->list(), rest->ref());
+  }
+  return writer.finish();
 }
 
 std::optional<ListKind> list_kind(std::string_view current_file) {
@@ -170,7 +585,7 @@ std::optional<ListKind> list_kind(std::string_view current_file) {
 }
 
 void back_up_list(const std::string& current_file, const std::string& list_dir,
-                  const std::vector<std::string_view>& merged) {
+                  const MergedWords& merged) {
   std::optional<ListKind> kind = list_kind(current_file);
   if (!kind) {
     print_stdout("Error: current_file is not reduced or master\n");
@@ -208,12 +623,11 @@ void merge_word_list(const std::string& current_file, const std::string& update_
   }
   WordList current = read_words(current_file);
   WordList update = read_words(update_file);
-  if (update.words.empty()) {
+  if (update.empty()) {
     print_stdout("No text found in " + update_file + " file. Exiting...\n");
     pause_and_exit();
   }
-  std::vector<std::string_view> merged = merge_distinct(current.words, update.words);
-  back_up_list(current_file, list_dir, merged);
+  back_up_list(current_file, list_dir, merge_distinct(current, update));
 }
 
 }  // namespace corvandel
