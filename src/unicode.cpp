@@ -238,17 +238,35 @@ void append_upper_slow(const Byte* p, const Byte* end, std::string& out) {
   }
 }
 
-// True when every character of [p, end) has an upper case of its own byte length.
-bool keeps_length_when_upper(const Byte* p, const Byte* end) {
+std::size_t encoded_length(char32_t c) {
+  return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
+// The byte length of the upper-case form of `c` under `mapping`.
+std::size_t upper_length(char32_t c, const UpperMapping& mapping) {
+  if (mapping.count == 1) return encoded_length(static_cast<char32_t>(c + mapping.value));
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < mapping.count; ++i) {
+    length += encoded_length(kUpperExpansions[mapping.value + i]);
+  }
+  return length;
+}
+
+// True when every character of [p, end) has an upper case of its own byte length; `changes` is
+// set when any character has an upper case other than itself.
+bool keeps_length_when_upper(const Byte* p, const Byte* end, bool& changes) {
   while (p != end) {
     if (*p < 0x80) {
+      changes |= *p >= 'a' && *p <= 'z';
       ++p;
       continue;
     }
     const Decoded decoded = decode_multibyte(p, static_cast<std::size_t>(end - p));
-    char upper[kMaxUpperBytes];
-    const std::size_t upper_length = encode_upper(decoded.code_point, upper);
-    if (upper_length != 0 && upper_length != decoded.length) return false;
+    const UpperMapping& mapping = upper_mapping(decoded.code_point);
+    if (mapping.count != 0) {
+      if (upper_length(decoded.code_point, mapping) != decoded.length) return false;
+      changes = true;
+    }
     p += decoded.length;
   }
   return true;
@@ -287,12 +305,46 @@ bool is_valid_utf8(std::string_view text) {
   return true;
 }
 
-std::size_t multibyte_sequence_length(const char* p, std::size_t available) {
-  return multibyte_length(bytes(p), available);
+std::size_t word_length(std::string_view text) {
+  const Byte* const begin = bytes(text.data());
+  const Byte* const end = begin + text.size();
+  const Byte* p = begin;
+  while (p != end) {
+    if (*p < 0x80) {
+      if (is_ascii_whitespace(*p)) break;
+      ++p;
+      continue;
+    }
+    const std::size_t length = multibyte_length(p, static_cast<std::size_t>(end - p));
+    if (length == 0) return kNotUtf8;
+    if (multibyte_whitespace_length(std::string_view(reinterpret_cast<const char*>(p), length)) !=
+        0) {
+      break;
+    }
+    p += length;
+  }
+  return static_cast<std::size_t>(p - begin);
 }
 
-bool is_multibyte_whitespace(const char* p, std::size_t length) {
-  return length >= 2 && multibyte_whitespace_length(std::string_view(p, length)) == length;
+std::size_t whitespace_run_length(std::string_view text) {
+  const Byte* const begin = bytes(text.data());
+  const Byte* const end = begin + text.size();
+  const Byte* p = begin;
+  while (p != end) {
+    if (*p < 0x80) {
+      if (!is_ascii_whitespace(*p)) break;
+      ++p;
+      continue;
+    }
+    const std::size_t length = multibyte_length(p, static_cast<std::size_t>(end - p));
+    if (length == 0) return kNotUtf8;
+    if (multibyte_whitespace_length(std::string_view(reinterpret_cast<const char*>(p), length)) ==
+        0) {
+      break;
+    }
+    p += length;
+  }
+  return static_cast<std::size_t>(p - begin);
 }
 
 bool is_whitespace(char32_t c) {
@@ -340,9 +392,10 @@ bool upper_in_place(char* word, std::size_t length) {
   const Byte* const end = begin + length;
   const std::size_t ascii_length = static_cast<std::size_t>(skip_ascii(begin, end) - begin);
   // Check everything before writing anything: a refused word stays as it was.
-  if (!keeps_length_when_upper(begin + ascii_length, end)) return false;
+  bool changes = false;
+  if (!keeps_length_when_upper(begin + ascii_length, end, changes)) return false;
   upper_ascii(word, ascii_length);
-  upper_same_length(word + ascii_length, word + length);
+  if (changes) upper_same_length(word + ascii_length, word + length);
   return true;
 }
 

@@ -11,18 +11,21 @@ namespace corvandel::unicode {
 /// U+10FFFF, no truncated sequence.
 bool is_valid_utf8(std::string_view text);
 
-/// The byte length of the well-formed UTF-8 sequence at `p` (`available` bytes readable, at least
-/// one), whose first byte is not ASCII; 0 when it is not well-formed.
-std::size_t multibyte_sequence_length(const char* p, std::size_t available);
+/// Returned by the scanning functions below for text that is not well-formed UTF-8.
+inline constexpr std::size_t kNotUtf8 = static_cast<std::size_t>(-1);
+
+/// The byte length of the run of characters other than whitespace that starts `text`, or
+/// kNotUtf8 when the run, or the character that ends it, is not well-formed UTF-8.
+std::size_t word_length(std::string_view text);
+
+/// The byte length of the run of whitespace characters that starts `text`, or kNotUtf8 when the
+/// run, or the character that ends it, is not well-formed UTF-8.
+std::size_t whitespace_run_length(std::string_view text);
 
 /// True for the ASCII characters of the White_Space property: U+0009..U+000D and U+0020.
 inline bool is_ascii_whitespace(unsigned char b) {
   return b == 0x20 || (b >= 0x09 && b <= 0x0D);
 }
-
-/// True when the well-formed `length`-byte sequence at `p`, whose first byte is not ASCII, is a
-/// whitespace character.
-bool is_multibyte_whitespace(const char* p, std::size_t length);
 
 /// True for the characters of the White_Space property: U+0009..U+000D, U+0020, U+0085, U+00A0,
 /// U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000.

@@ -53,6 +53,17 @@ std::uint64_t first_bytes(std::size_t count) {
   return ~std::uint64_t{0} >> (64 - 8 * count);
 }
 
+// kFirstBytes[n]: the first n (0 to 8) bytes of a little-endian load.
+constexpr std::uint64_t kFirstBytes[9] = {0,
+                                          0xFF,
+                                          0xFFFF,
+                                          0xFFFFFF,
+                                          0xFFFFFFFF,
+                                          0xFFFFFFFFFF,
+                                          0xFFFFFFFFFFFF,
+                                          0xFFFFFFFFFFFFFF,
+                                          0xFFFFFFFFFFFFFFFF};
+
 // Marks (with the byte's high bit) every byte below 0x21 or from 0x80 up: whitespace, control
 // characters and non-ASCII. Exact up to the first marked byte in memory order, which is all that
 // is used (a borrow only runs towards later bytes).
@@ -97,84 +108,56 @@ class ListParser {
     list_.refs.reserve(list_.text.size / 2 + 1);
     char* p = text_;
     for (;;) {
-      if (!skip_whitespace(p)) return false;
+      // Mostly a single LF.
+      while (p != end_ && unicode::is_ascii_whitespace(static_cast<Byte>(*p))) ++p;
       if (p == end_) return true;
+      if (static_cast<Byte>(*p) >= 0x80) {
+        const std::size_t space = unicode::whitespace_run_length(rest(p));
+        if (space == unicode::kNotUtf8) return false;
+        if (space != 0) {
+          p += space;
+          continue;
+        }
+      }
       if (!read_short_ascii_word(p) && !read_word(p)) return false;
     }
   }
 
  private:
-  bool skip_whitespace(char*& p) {
-    while (p != end_) {
-      const Byte b = static_cast<Byte>(*p);
-      if (b < 0x80) {
-        if (!unicode::is_ascii_whitespace(b)) return true;
-        ++p;
-        continue;
-      }
-      const std::size_t length = unicode::multibyte_sequence_length(p, available(p));
-      if (length == 0) return false;
-      if (!unicode::is_multibyte_whitespace(p, length)) return true;
-      p += length;
-    }
-    return true;
-  }
-
   // The common word, of at most 15 ASCII characters without control characters, eight bytes at
-  // a time. Returns false, having done nothing, for any other word.
+  // a time and without branching on its length. Returns false, having done nothing, for any
+  // other word.
   bool read_short_ascii_word(char*& p) {
     if constexpr (std::endian::native != std::endian::little) return false;
-    if (available(p) < 16) return false;
+    if (available(p) <= 16) return false;
     std::uint64_t x0 = load8(p);
-    std::uint64_t x1 = 0;
-    std::size_t length;
-    if (const std::uint64_t stops = stop_bytes(x0); stops != 0) {
-      length = static_cast<std::size_t>(std::countr_zero(stops)) / 8;
-    } else {
-      x1 = load8(p + 8);
-      const std::uint64_t stops1 = stop_bytes(x1);
-      if (stops1 == 0) return false;
-      length = 8 + static_cast<std::size_t>(std::countr_zero(stops1)) / 8;
+    std::uint64_t x1 = load8(p + 8);
+    const unsigned in_first = static_cast<unsigned>(std::countr_zero(stop_bytes(x0))) / 8;
+    const unsigned in_second = static_cast<unsigned>(std::countr_zero(stop_bytes(x1))) / 8;
+    const std::size_t length = in_first < 8 ? in_first : 8 + in_second;
+    if (length == 16 || !unicode::is_ascii_whitespace(static_cast<Byte>(p[length]))) return false;
+    // Upper-case the word's letters, if it has any lower-case ones (a list this program wrote has
+    // none); the bytes after the word are stored back as they were.
+    const std::uint64_t mask0 = kFirstBytes[std::min<std::size_t>(length, 8)];
+    const std::uint64_t mask1 = kFirstBytes[length > 8 ? length - 8 : 0];
+    const std::uint64_t lower0 = lower_letters(x0) & mask0;
+    const std::uint64_t lower1 = lower_letters(x1) & mask1;
+    if ((lower0 | lower1) != 0) {
+      x0 ^= lower0 >> 2;
+      store8(p, x0);
+      store8(p + 8, x1 ^ (lower1 >> 2));
     }
-    if (!unicode::is_ascii_whitespace(static_cast<Byte>(p[length]))) return false;
-    if (length <= 8) {
-      x0 = upper_ascii8(p, x0, first_bytes(length));
-    } else {
-      x0 = upper_ascii8(p, x0, ~std::uint64_t{0});
-      upper_ascii8(p + 8, x1, first_bytes(length - 8));
-    }
-    add_word(WordRef(static_cast<std::uint64_t>(p - text_), length),
-             key_of_first8(x0 & first_bytes(std::min<std::size_t>(length, 8))));
+    add_word(WordRef(static_cast<std::uint64_t>(p - text_), length), key_of_first8(x0 & mask0));
     p += length;
     return true;
   }
 
-  // Upper-cases the ASCII letters among the bytes of `x` (loaded from `at`) selected by `mask`,
-  // storing them back when any changed; returns the new bytes.
-  static std::uint64_t upper_ascii8(char* at, std::uint64_t x, std::uint64_t mask) {
-    const std::uint64_t lower = lower_letters(x) & mask;
-    if (lower == 0) return x;
-    x ^= lower >> 2;
-    store8(at, x);
-    return x;
-  }
-
-  // Any word, a character at a time.
+  // Any word.
   bool read_word(char*& p) {
     char* const start = p;
-    while (p != end_) {
-      const Byte b = static_cast<Byte>(*p);
-      if (b < 0x80) {
-        if (unicode::is_ascii_whitespace(b)) break;
-        ++p;
-        continue;
-      }
-      const std::size_t length = unicode::multibyte_sequence_length(p, available(p));
-      if (length == 0) return false;
-      if (unicode::is_multibyte_whitespace(p, length)) break;
-      p += length;
-    }
-    const std::size_t length = static_cast<std::size_t>(p - start);
+    const std::size_t length = unicode::word_length(rest(p));
+    if (length == unicode::kNotUtf8) return false;
+    p += length;
     const bool in_place = unicode::upper_in_place(start, length);
     if (in_place && length < WordRef::kLongLength) {
       const std::string_view word(start, length);
@@ -219,6 +202,7 @@ class ListParser {
   }
 
   std::size_t available(const char* p) const { return static_cast<std::size_t>(end_ - p); }
+  std::string_view rest(const char* p) const { return {p, available(p)}; }
 
   WordList& list_;
   char* const text_;
