@@ -136,6 +136,23 @@ void BM_ReadMixedList(benchmark::State& state) {
 BENCHMARK(BM_ReadWrittenList);
 BENCHMARK(BM_ReadMixedList);
 
+// Reading the list file named by CORVANDEL_BENCH_LIST, when set (e.g. a generated master list).
+void BM_ReadListFile(benchmark::State& state) {
+  const char* path = std::getenv("CORVANDEL_BENCH_LIST");
+  if (path == nullptr) {
+    state.SkipWithError("CORVANDEL_BENCH_LIST is not set");
+    return;
+  }
+  Result<FileData> data = platform().read_file(path);
+  if (!data) {
+    state.SkipWithError("cannot read CORVANDEL_BENCH_LIST");
+    return;
+  }
+  const std::string text(data.value().view());
+  read_list(state, text);
+}
+BENCHMARK(BM_ReadListFile)->Unit(benchmark::kMillisecond);
+
 void BM_UpperCaseWords(benchmark::State& state) {
   const std::vector<std::string> words = make_words(true, 3);
   std::vector<std::string> copies = words;

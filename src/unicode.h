@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,18 @@ namespace corvandel::unicode {
 /// True when `text` is well-formed UTF-8: no overlong forms, no surrogates, nothing above
 /// U+10FFFF, no truncated sequence.
 bool is_valid_utf8(std::string_view text);
+
+/// What the bytes of a 64-byte block are: bit i of each mask describes byte i.
+struct ByteClasses {
+  std::uint64_t whitespace;  ///< ASCII whitespace: 0x09..0x0D and 0x20
+  std::uint64_t non_ascii;   ///< 0x80 and up: part of a multi-byte sequence
+  std::uint64_t lower;       ///< 'a' to 'z'
+};
+
+/// Classifies the 64 bytes at `p` (with SSE2 where the target has it).
+ByteClasses classify_64(const char* p);
+/// The same, eight bytes at a time in general-purpose registers.
+ByteClasses classify_64_portable(const char* p);
 
 /// Returned by the scanning functions below for text that is not well-formed UTF-8.
 inline constexpr std::size_t kNotUtf8 = static_cast<std::size_t>(-1);

@@ -64,13 +64,6 @@ constexpr std::uint64_t kFirstBytes[9] = {0,
                                           0xFFFFFFFFFFFFFF,
                                           0xFFFFFFFFFFFFFFFF};
 
-// Marks (with the byte's high bit) every byte below 0x21 or from 0x80 up: whitespace, control
-// characters and non-ASCII. Exact up to the first marked byte in memory order, which is all that
-// is used (a borrow only runs towards later bytes).
-std::uint64_t stop_bytes(std::uint64_t x) {
-  return ((x - 0x21 * kEachByte) | x) & kHighBits;
-}
-
 // Marks the lower-case ASCII letters among bytes below 0x80: adding 0x1F sets the high bit from
 // 'a' up, adding 0x05 from '{' up.
 std::uint64_t lower_letters(std::uint64_t x) {
@@ -119,37 +112,62 @@ class ListParser {
           continue;
         }
       }
-      if (!read_short_ascii_word(p) && !read_word(p)) return false;
+      if (!read_block(p) && (invalid_ || !read_word(p))) return false;
     }
   }
 
  private:
-  // The common word, of at most 15 ASCII characters without control characters, eight bytes at
-  // a time and without branching on its length. Returns false, having done nothing, for any
-  // other word.
-  bool read_short_ascii_word(char*& p) {
-    if constexpr (std::endian::native != std::endian::little) return false;
-    if (available(p) <= 16) return false;
-    std::uint64_t x0 = load8(p);
-    std::uint64_t x1 = load8(p + 8);
-    const unsigned in_first = static_cast<unsigned>(std::countr_zero(stop_bytes(x0))) / 8;
-    const unsigned in_second = static_cast<unsigned>(std::countr_zero(stop_bytes(x1))) / 8;
-    const std::size_t length = in_first < 8 ? in_first : 8 + in_second;
-    if (length == 16 || !unicode::is_ascii_whitespace(static_cast<Byte>(p[length]))) return false;
-    // Upper-case the word's letters, if it has any lower-case ones (a list this program wrote has
-    // none); the bytes after the word are stored back as they were.
-    const std::uint64_t mask0 = kFirstBytes[std::min<std::size_t>(length, 8)];
-    const std::uint64_t mask1 = kFirstBytes[length > 8 ? length - 8 : 0];
-    const std::uint64_t lower0 = lower_letters(x0) & mask0;
-    const std::uint64_t lower1 = lower_letters(x1) & mask1;
-    if ((lower0 | lower1) != 0) {
-      x0 ^= lower0 >> 2;
-      store8(p, x0);
-      store8(p + 8, x1 ^ (lower1 >> 2));
+  // Reads the ASCII words that start at `p` and end within the 64 bytes from there, all at once
+  // from the block's byte classes. Stops before a word that runs past the block or holds
+  // anything but ASCII; returns false when that is the first word.
+  bool read_block(char*& p) {
+    if (available(p) < kBlock + 8) return false;
+    const unicode::ByteClasses classes = unicode::classify_64(p);
+    const std::uint64_t space = classes.whitespace;
+    std::uint64_t starts = ~space & ~(~space << 1);
+    char* next = p;
+    while (starts != 0) {
+      const unsigned start = static_cast<unsigned>(std::countr_zero(starts));
+      const std::uint64_t after = space >> start;
+      if (after == 0) break;  // runs past the block
+      const unsigned length = static_cast<unsigned>(std::countr_zero(after));
+      const std::uint64_t bits = ((std::uint64_t{1} << length) - 1) << start;
+      char* const word = p + start;
+      if ((classes.non_ascii & bits) != 0) {
+        // Not ASCII: the run may hold whitespace beyond ASCII, which the slow path splits.
+        const std::size_t word_length = unicode::word_length(std::string_view(word, length));
+        if (word_length == unicode::kNotUtf8) {
+          invalid_ = true;
+          return false;
+        }
+        if (word_length != length) break;
+        add_upper_word(word, length);
+      } else {
+        if ((classes.lower & bits) != 0) upper_ascii(word, length);
+        add_word(WordRef(static_cast<std::uint64_t>(word - text_), length),
+                 key_of_first8(load8(word) & kFirstBytes[std::min(length, 8u)]));
+      }
+      next = word + length;
+      starts &= starts - 1;
     }
-    add_word(WordRef(static_cast<std::uint64_t>(p - text_), length), key_of_first8(x0 & mask0));
-    p += length;
+    if (starts != 0) {
+      char* const stop = p + std::countr_zero(starts);
+      if (stop == p) return false;
+      p = stop;
+      return true;
+    }
+    p = next;
     return true;
+  }
+
+  // Upper-cases the `length` ASCII bytes at `word`; eight bytes are readable from each.
+  static void upper_ascii(char* word, std::size_t length) {
+    for (std::size_t i = 0; i < length; i += 8) {
+      const std::uint64_t x = load8(word + i);
+      const std::uint64_t lower =
+          lower_letters(x) & kFirstBytes[std::min<std::size_t>(length - i, 8)];
+      if (lower != 0) store8(word + i, x ^ (lower >> 2));
+    }
   }
 
   // Any word.
@@ -158,20 +176,23 @@ class ListParser {
     const std::size_t length = unicode::word_length(rest(p));
     if (length == unicode::kNotUtf8) return false;
     p += length;
+    add_upper_word(start, length);
+    return true;
+  }
+
+  // Upper-cases the word of `length` bytes at `start` and adds it.
+  void add_upper_word(char* start, std::size_t length) {
     const bool in_place = unicode::upper_in_place(start, length);
     if (in_place && length < WordRef::kLongLength) {
       const std::string_view word(start, length);
       add_word(WordRef(static_cast<std::uint64_t>(start - text_), length), key_of(word));
-      return true;
-    }
-    if (in_place) {
+    } else if (in_place) {
       spill_word(std::string_view(start, length));
     } else {
       upper_.clear();
       unicode::append_upper(std::string_view(start, length), upper_);
       spill_word(upper_);
     }
-    return true;
   }
 
   // Keeps a word that does not fit in place in the spill buffer.
@@ -190,24 +211,30 @@ class ListParser {
   }
 
   void add_word(WordRef ref, std::uint64_t key) {
-    std::vector<WordRef>& refs = list_.refs;
-    if (list_.sorted_distinct && !refs.empty()) {
-      if (key < previous_key_ ||
-          (key == previous_key_ && !(list_.word(refs.back()) < list_.word(ref)))) {
-        list_.sorted_distinct = false;
-      }
-    }
+    // Keys only rise in a sorted list; anything else needs a closer look.
+    if (key <= previous_key_ && list_.sorted_distinct) check_order(ref, key);
     previous_key_ = key;
-    refs.push_back(ref);
+    list_.refs.push_back(ref);
+  }
+
+  [[gnu::noinline]] void check_order(WordRef ref, std::uint64_t key) {
+    const std::vector<WordRef>& refs = list_.refs;
+    if (refs.empty()) return;
+    if (key < previous_key_ || !(list_.word(refs.back()) < list_.word(ref))) {
+      list_.sorted_distinct = false;
+    }
   }
 
   std::size_t available(const char* p) const { return static_cast<std::size_t>(end_ - p); }
   std::string_view rest(const char* p) const { return {p, available(p)}; }
 
+  static constexpr std::size_t kBlock = 64;
+
   WordList& list_;
   char* const text_;
   char* const end_;
   std::uint64_t previous_key_ = 0;
+  bool invalid_ = false;
   std::string upper_;
 };
 
