@@ -207,10 +207,21 @@ class ListParser {
       length = WordRef::kLongLength;
     }
     spill.insert(spill.end(), word.begin(), word.end());
-    add_word(WordRef(offset, length), key_of(word));
+    list_.in_written_form = false;
+    add_in_order(WordRef(offset, length), key_of(word));
   }
 
+  // Adds a word that lies in the text.
   void add_word(WordRef ref, std::uint64_t key) {
+    const std::uint64_t offset = ref.offset();
+    if (!list_.refs.empty() && (offset != last_end_ + 1 || text_[last_end_] != '\n')) {
+      list_.in_written_form = false;
+    }
+    last_end_ = offset + ref.short_length();
+    add_in_order(ref, key);
+  }
+
+  void add_in_order(WordRef ref, std::uint64_t key) {
     // Keys only rise in a sorted list; anything else needs a closer look.
     if (key <= previous_key_ && list_.sorted_distinct) check_order(ref, key);
     previous_key_ = key;
@@ -234,6 +245,7 @@ class ListParser {
   char* const text_;
   char* const end_;
   std::uint64_t previous_key_ = 0;
+  std::uint64_t last_end_ = 0;  // where the last word in the text ends
   bool invalid_ = false;
   std::string upper_;
 };
@@ -355,44 +367,6 @@ void sort_words(WordList& list) {
 
 // --- Writing a list ---
 
-// Walks a sorted list's distinct words in order, each with its sort key.
-class SortedWords {
- public:
-  explicit SortedWords(const WordList& list) : list_(list) { load(); }
-
-  bool done() const { return i_ == list_.size(); }
-  const WordList& list() const { return list_; }
-  WordRef ref() const { return list_.refs[i_]; }
-  std::uint64_t key() const { return key_; }
-  std::string_view word() const { return list_[i_]; }
-
-  void next() {
-    if (list_.sorted_distinct) {
-      ++i_;
-      load();
-      return;
-    }
-    const std::uint64_t key = key_;
-    const std::string_view word = this->word();
-    do {
-      ++i_;
-      load();
-    } while (!done() && key_ == key && this->word() == word);
-  }
-
- private:
-  void load() {
-    if (done()) return;
-    if (i_ + kPrefetchAhead < list_.size()) prefetch(list_, list_.refs[i_ + kPrefetchAhead], 0);
-    key_ = prefix_key(list_, list_.refs[i_]);
-  }
-
-  static constexpr std::size_t kPrefetchAhead = 8;
-  const WordList& list_;
-  std::size_t i_ = 0;
-  std::uint64_t key_ = 0;
-};
-
 // Gathers words into large blocks for the output file. Words that follow each other in a list's
 // text, separated by a single LF, are copied as one run: a list already in written form is
 // copied in long stretches, and a run that fills a block is written straight from the text.
@@ -416,6 +390,12 @@ class ListWriter {
     run_list_ = &list;
     run_begin_ = offset;
     run_end_ = offset + ref.short_length();
+  }
+
+  // Adds the words from `first` to `last`, which stand in `list`'s text separated by single LFs.
+  void add_range(const WordList& list, WordRef first, WordRef last) {
+    add(list, first);
+    run_end_ = last.offset() + last.short_length();
   }
 
   bool ok() const { return status_.ok(); }
@@ -465,6 +445,67 @@ class ListWriter {
   const WordList* run_list_ = nullptr;
   std::uint64_t run_begin_ = 0;
   std::uint64_t run_end_ = 0;
+};
+
+// Walks a sorted list's distinct words in order, each with its sort key.
+class SortedWords {
+ public:
+  explicit SortedWords(const WordList& list) : list_(list) { load(); }
+
+  bool done() const { return i_ == list_.size(); }
+  const WordList& list() const { return list_; }
+  WordRef ref() const { return list_.refs[i_]; }
+  std::uint64_t key() const { return key_; }
+  std::string_view word() const { return list_[i_]; }
+
+  bool below(std::uint64_t key, std::string_view word) const {
+    return key_ < key || (key_ == key && this->word() < word);
+  }
+  bool same(const SortedWords& other) const { return key_ == other.key_ && word() == other.word(); }
+
+  void next() {
+    if (list_.sorted_distinct) {
+      ++i_;
+      load();
+      return;
+    }
+    const std::uint64_t key = key_;
+    const std::string_view word = this->word();
+    do {
+      ++i_;
+      load();
+    } while (!done() && key_ == key && this->word() == word);
+  }
+
+  // Writes this list's words that sort below `other`'s current word (all of them when `other`
+  // is done). In a list in written form they are copied as one stretch of its text.
+  void write_below(const SortedWords& other, ListWriter& writer) {
+    const bool all = other.done();
+    const std::uint64_t key = all ? 0 : other.key();
+    const std::string_view word = all ? std::string_view() : other.word();
+    if (list_.sorted_distinct && list_.in_written_form) {
+      const std::size_t first = i_;
+      while (!done() && (all || below(key, word))) {
+        ++i_;
+        load();
+      }
+      if (i_ != first) writer.add_range(list_, list_.refs[first], list_.refs[i_ - 1]);
+      return;
+    }
+    for (; !done() && (all || below(key, word)) && writer.ok(); next()) writer.add(list_, ref());
+  }
+
+ private:
+  void load() {
+    if (done()) return;
+    if (i_ + kPrefetchAhead < list_.size()) prefetch(list_, list_.refs[i_ + kPrefetchAhead], 0);
+    key_ = prefix_key(list_, list_.refs[i_]);
+  }
+
+  static constexpr std::size_t kPrefetchAhead = 8;
+  const WordList& list_;
+  std::size_t i_ = 0;
+  std::uint64_t key_ = 0;
 };
 
 // --- Backing up ---
@@ -569,20 +610,18 @@ Result<void> write_word_list(OutputFile& out, const MergedWords& merged) {
   SortedWords a(*merged.current);
   SortedWords b(*merged.update);
   while (!a.done() && !b.done() && writer.ok()) {
-    const int order =
-        a.key() != b.key() ? (a.key() < b.key() ? -1 : 1) : a.word().compare(b.word());
-    if (order <= 0) {
+    a.write_below(b, writer);
+    if (a.done()) break;
+    b.write_below(a, writer);
+    if (b.done()) break;
+    if (a.same(b)) {
       writer.add(a.list(), a.ref());
       a.next();
-      if (order == 0) b.next();
-    } else {
-      writer.add(b.list(), b.ref());
       b.next();
     }
   }
-  for (SortedWords* rest : {&a, &b}) {
-    for (; !rest->done() && writer.ok(); rest->next()) writer.add(rest->list(), rest->ref());
-  }
+  if (writer.ok()) a.write_below(b, writer);
+  if (writer.ok()) b.write_below(a, writer);
   return writer.finish();
 }
 

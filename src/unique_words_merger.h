@@ -48,6 +48,9 @@ struct WordList {
   std::vector<WordRef> refs;
   /// True when the words are in strictly ascending byte-wise order (so distinct).
   bool sorted_distinct = true;
+  /// True when each word lies in `text` one LF after the end of the word before it, so that the
+  /// text from the first word to the last is the list's written form.
+  bool in_written_form = true;
 
   std::string_view word(WordRef ref) const {
     const std::uint64_t offset = ref.offset();
