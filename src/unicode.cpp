@@ -312,25 +312,20 @@ bool is_valid_utf8(std::string_view text) {
 #if defined(__SSE2__)
 
 ByteClasses classify_64(const char* p) {
-  ByteClasses classes{0, 0, 0};
+  ByteClasses classes{0, 0};
   const __m128i space = _mm_set1_epi8(0x20);
   const __m128i tab = _mm_set1_epi8(0x09);
   const __m128i four = _mm_set1_epi8(4);
-  const __m128i a = _mm_set1_epi8('a');
-  const __m128i twenty_five = _mm_set1_epi8(25);
   for (int i = 0; i < 4; ++i) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
     // x - lo <= n, unsigned, is lo <= x <= lo + n.
     const __m128i from_tab = _mm_sub_epi8(v, tab);
     const __m128i controls = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, four), from_tab);
     const __m128i whitespace = _mm_or_si128(controls, _mm_cmpeq_epi8(v, space));
-    const __m128i from_a = _mm_sub_epi8(v, a);
-    const __m128i lower = _mm_cmpeq_epi8(_mm_min_epu8(from_a, twenty_five), from_a);
     const int shift = 16 * i;
     classes.whitespace |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(whitespace))}
                           << shift;
     classes.non_ascii |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(v))} << shift;
-    classes.lower |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(lower))} << shift;
   }
   return classes;
 }
@@ -344,7 +339,7 @@ std::uint64_t gather_high_bits(std::uint64_t marks) {
 
 ByteClasses classify_64_portable(const char* p) {
   constexpr std::uint64_t kLow7 = 0x7F * kEachByte;
-  ByteClasses classes{0, 0, 0};
+  ByteClasses classes{0, 0};
   for (int i = 0; i < 8; ++i) {
     std::uint64_t x = load8(bytes(p) + 8 * i);
     if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
@@ -355,13 +350,9 @@ ByteClasses classify_64_portable(const char* p) {
     const std::uint64_t past_cr = low + (0x80 - 0x0E) * kEachByte;
     const std::uint64_t not_space = ((x ^ (0x20 * kEachByte)) & kLow7) + kLow7;
     const std::uint64_t whitespace = ((at_least_tab & ~past_cr) | ~not_space) & ascii;
-    const std::uint64_t at_least_a = low + (0x80 - 'a') * kEachByte;
-    const std::uint64_t past_z = low + (0x80 - 'z' - 1) * kEachByte;
-    const std::uint64_t lower = at_least_a & ~past_z & ascii;
     const int shift = 8 * i;
     classes.whitespace |= gather_high_bits(whitespace & kHighBits) << shift;
     classes.non_ascii |= gather_high_bits(x & kHighBits) << shift;
-    classes.lower |= gather_high_bits(lower & kHighBits) << shift;
   }
   return classes;
 }
@@ -371,6 +362,34 @@ ByteClasses classify_64(const char* p) {
   return classify_64_portable(p);
 }
 #endif
+
+void upper_ascii_letters(char* p, std::size_t length) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i a = _mm_set1_epi8('a');
+  const __m128i twenty_five = _mm_set1_epi8(25);
+  const __m128i case_bit = _mm_set1_epi8(0x20);
+  for (; i + 16 <= length; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i from_a = _mm_sub_epi8(v, a);
+    const __m128i lower = _mm_cmpeq_epi8(_mm_min_epu8(from_a, twenty_five), from_a);
+    if (_mm_movemask_epi8(lower) == 0) continue;  // most text needs no store
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i),
+                     _mm_sub_epi8(v, _mm_and_si128(lower, case_bit)));
+  }
+#endif
+  constexpr std::uint64_t kLow7 = 0x7F * kEachByte;
+  for (; i + 8 <= length; i += 8) {
+    const std::uint64_t x = load8(bytes(p + i));
+    const std::uint64_t low = x & kLow7;
+    const std::uint64_t lower =
+        (low + (0x80 - 'a') * kEachByte) & ~(low + (0x80 - 'z' - 1) * kEachByte) & ~x & kHighBits;
+    if (lower == 0) continue;
+    const std::uint64_t upper = x ^ (lower >> 2);
+    std::memcpy(p + i, &upper, sizeof upper);
+  }
+  for (; i < length; ++i) p[i] = upper_ascii_char(static_cast<Byte>(p[i]));
+}
 
 std::size_t word_length(std::string_view text) {
   const Byte* const begin = bytes(text.data());

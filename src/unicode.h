@@ -16,13 +16,16 @@ bool is_valid_utf8(std::string_view text);
 struct ByteClasses {
   std::uint64_t whitespace;  ///< ASCII whitespace: 0x09..0x0D and 0x20
   std::uint64_t non_ascii;   ///< 0x80 and up: part of a multi-byte sequence
-  std::uint64_t lower;       ///< 'a' to 'z'
 };
 
 /// Classifies the 64 bytes at `p` (with SSE2 where the target has it).
 ByteClasses classify_64(const char* p);
 /// The same, eight bytes at a time in general-purpose registers.
 ByteClasses classify_64_portable(const char* p);
+
+/// Upper-cases the ASCII letters among the `length` bytes at `p`, leaving every other byte as it
+/// is (so valid UTF-8 stays valid).
+void upper_ascii_letters(char* p, std::size_t length);
 
 /// Returned by the scanning functions below for text that is not well-formed UTF-8.
 inline constexpr std::size_t kNotUtf8 = static_cast<std::size_t>(-1);

@@ -44,10 +44,6 @@ std::uint64_t load8(const char* p) {
   return value;
 }
 
-void store8(char* p, std::uint64_t value) {
-  std::memcpy(p, &value, sizeof value);
-}
-
 // The first `count` (1 to 8) bytes of a little-endian load.
 std::uint64_t first_bytes(std::size_t count) {
   return ~std::uint64_t{0} >> (64 - 8 * count);
@@ -63,12 +59,6 @@ constexpr std::uint64_t kFirstBytes[9] = {0,
                                           0xFFFFFFFFFFFF,
                                           0xFFFFFFFFFFFFFF,
                                           0xFFFFFFFFFFFFFFFF};
-
-// Marks the lower-case ASCII letters among bytes below 0x80: adding 0x1F sets the high bit from
-// 'a' up, adding 0x05 from '{' up.
-std::uint64_t lower_letters(std::uint64_t x) {
-  return (x + 0x1F * kEachByte) & ~(x + 0x05 * kEachByte) & kHighBits;
-}
 
 // The byte-wise sort key of a word's first eight bytes: big-endian, zero-padded.
 std::uint64_t key_of_first8(std::uint64_t little_endian_bytes) {
@@ -92,7 +82,7 @@ std::uint64_t key_of(std::string_view word) {
 class ListParser {
  public:
   explicit ListParser(WordList& list)
-      : list_(list), text_(list.text.data()), end_(text_ + list.text.size) {}
+      : list_(list), text_(list.text.data()), end_(text_ + list.text.size), upper_end_(text_) {}
 
   // False when the text is not valid UTF-8.
   bool run() {
@@ -112,6 +102,7 @@ class ListParser {
           continue;
         }
       }
+      upper_ahead_of(p);
       if (!read_block(p) && (invalid_ || !read_word(p))) return false;
     }
   }
@@ -143,7 +134,6 @@ class ListParser {
         if (word_length != length) break;
         add_upper_word(word, length);
       } else {
-        if ((classes.lower & bits) != 0) upper_ascii(word, length);
         add_word(WordRef(static_cast<std::uint64_t>(word - text_), length),
                  key_of_first8(load8(word) & kFirstBytes[std::min(length, 8u)]));
       }
@@ -160,14 +150,15 @@ class ListParser {
     return true;
   }
 
-  // Upper-cases the `length` ASCII bytes at `word`; eight bytes are readable from each.
-  static void upper_ascii(char* word, std::size_t length) {
-    for (std::size_t i = 0; i < length; i += 8) {
-      const std::uint64_t x = load8(word + i);
-      const std::uint64_t lower =
-          lower_letters(x) & kFirstBytes[std::min<std::size_t>(length - i, 8)];
-      if (lower != 0) store8(word + i, x ^ (lower >> 2));
-    }
+  // ASCII letters are upper-cased ahead of the word scan, in stretches, so that the scan reads
+  // upper-case text and its loads never wait on recent stores. A letter's upper case does not
+  // depend on its neighbours, so the words with other characters come out the same.
+  void upper_ahead_of(char* p) {
+    if (upper_end_ - p >= static_cast<std::ptrdiff_t>(kBlock + 8) || upper_end_ == end_) return;
+    char* const from = std::max(upper_end_, p);
+    const std::size_t length = std::min<std::size_t>(kUpperAhead, available(from));
+    unicode::upper_ascii_letters(from, length);
+    upper_end_ = from + length;
   }
 
   // Any word.
@@ -240,12 +231,14 @@ class ListParser {
   std::string_view rest(const char* p) const { return {p, available(p)}; }
 
   static constexpr std::size_t kBlock = 64;
+  static constexpr std::size_t kUpperAhead = 16 * 1024;
 
   WordList& list_;
   char* const text_;
   char* const end_;
   std::uint64_t previous_key_ = 0;
   std::uint64_t last_end_ = 0;  // where the last word in the text ends
+  char* upper_end_;             // ASCII letters are upper case up to here
   bool invalid_ = false;
   std::string upper_;
 };

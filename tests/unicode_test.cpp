@@ -433,8 +433,9 @@ TEST(Upper, ConsistentForEveryCodePoint) {
   }
 }
 
-// Byte classes of 64-byte blocks, both implementations against a byte-by-byte reading.
-TEST(Scanning, ClassifiesEveryByteOfABlock) {
+// Byte classes of 64-byte blocks, both implementations, and upper-casing of ASCII letters,
+// against a byte-by-byte reading.
+TEST(Scanning, ClassifiesAndUpperCasesEveryByte) {
   std::vector<unsigned char> bytes(256);
   for (unsigned b = 0; b < 256; ++b) bytes[b] = static_cast<unsigned char>(b);
   std::uint32_t state = 12345;
@@ -445,32 +446,48 @@ TEST(Scanning, ClassifiesEveryByteOfABlock) {
       state = state * 1103515245 + 12345;
       block[i] = static_cast<char>(round < 4 ? bytes[(64 * round + i) % 256] : state >> 24);
     }
-    std::uint64_t whitespace = 0, non_ascii = 0, lower = 0;
+    std::uint64_t whitespace = 0, non_ascii = 0;
+    std::string upper(block, 64);
     for (int i = 0; i < 64; ++i) {
       const auto b = static_cast<unsigned char>(block[i]);
       const std::uint64_t bit = std::uint64_t{1} << i;
       if (b == 0x20 || (b >= 0x09 && b <= 0x0D)) whitespace |= bit;
       if (b >= 0x80) non_ascii |= bit;
-      if (b >= 'a' && b <= 'z') lower |= bit;
+      if (b >= 'a' && b <= 'z') upper[i] = static_cast<char>(b - 0x20);
     }
     for (const ByteClasses& classes : {classify_64(block), classify_64_portable(block)}) {
       ASSERT_EQ(classes.whitespace, whitespace) << "round " << round;
       ASSERT_EQ(classes.non_ascii, non_ascii) << "round " << round;
-      ASSERT_EQ(classes.lower, lower) << "round " << round;
+    }
+    // Every length and alignment of the same bytes.
+    for (std::size_t from = 0; from < 64; from += 7) {
+      for (std::size_t length = 0; from + length <= 64; length += 5) {
+        std::string copy(block, 64);
+        upper_ascii_letters(copy.data() + from, length);
+        ASSERT_EQ(copy, std::string(block, from) + upper.substr(from, length) +
+                            std::string(block + from + length, 64 - from - length))
+            << "round " << round << " from " << from << " length " << length;
+      }
     }
   }
 }
 
 TEST(Scanning, WordAndWhitespaceRuns) {
   EXPECT_EQ(word_length("abc def"), 3u);
-  EXPECT_EQ(word_length("a\xC3\xA9\xE2\x80\x8B\xC2\xA0" "b"), 6u);  // stops at U+00A0
-  EXPECT_EQ(word_length("\xEF\xBB\xBF" "x\xE3\x80\x80"), 4u);       // stops at U+3000
+  EXPECT_EQ(word_length("a\xC3\xA9\xE2\x80\x8B\xC2\xA0"
+                        "b"),
+            6u);  // stops at U+00A0
+  EXPECT_EQ(word_length("\xEF\xBB\xBF"
+                        "x\xE3\x80\x80"),
+            4u);  // stops at U+3000
   EXPECT_EQ(word_length(std::string_view("a\0b\x1F\x7F", 5)), 5u);
   EXPECT_EQ(word_length("ab"), 2u);
   EXPECT_EQ(word_length("ab\xC3"), kNotUtf8);
   EXPECT_EQ(word_length("ab\xC3 "), kNotUtf8);
   EXPECT_EQ(word_length("\xED\xA0\x80"), kNotUtf8);
-  EXPECT_EQ(whitespace_run_length(" \t\xC2\x85\xE2\x80\xA8\xE2\x81\x9F" "x "), 10u);
+  EXPECT_EQ(whitespace_run_length(" \t\xC2\x85\xE2\x80\xA8\xE2\x81\x9F"
+                                  "x "),
+            10u);
   EXPECT_EQ(whitespace_run_length("\xE2\x80\x8B "), 0u);  // zero-width space is no whitespace
   EXPECT_EQ(whitespace_run_length("  \xE2\x80"), kNotUtf8);
   EXPECT_EQ(whitespace_run_length(""), 0u);
