@@ -87,7 +87,7 @@ bool is_continuation(Byte b) {
 }
 
 // The length of the well-formed sequence at p, whose first byte is not ASCII, or 0.
-std::size_t multibyte_length(const Byte* p, std::size_t available) {
+[[gnu::always_inline]] inline std::size_t multibyte_length(const Byte* p, std::size_t available) {
   const LeadByte lead = kLeadBytes[p[0] - 0x80];
   if (lead.length == 0 || lead.length > available) return 0;
   if (p[1] < lead.second_min || p[1] > lead.second_max) return 0;
@@ -391,25 +391,37 @@ void upper_ascii_letters(char* p, std::size_t length) {
   for (; i < length; ++i) p[i] = upper_ascii_char(static_cast<Byte>(p[i]));
 }
 
-std::size_t word_length(std::string_view text) {
+WordScan scan_word(std::string_view text) {
   const Byte* const begin = bytes(text.data());
   const Byte* const end = begin + text.size();
   const Byte* p = begin;
+  WordScan scan{0, false, true};
   while (p != end) {
-    if (*p < 0x80) {
-      if (is_ascii_whitespace(*p)) break;
+    const Byte lead = *p;
+    if (lead < 0x80) {
+      if (is_ascii_whitespace(lead)) break;
+      scan.changes |= lead >= 'a' && lead <= 'z';
       ++p;
       continue;
     }
     const std::size_t length = multibyte_length(p, static_cast<std::size_t>(end - p));
-    if (length == 0) return kNotUtf8;
-    if (multibyte_whitespace_length(std::string_view(reinterpret_cast<const char*>(p), length)) !=
-        0) {
+    if (length == 0) return {kNotUtf8, false, false};
+    // Whitespace beyond ASCII starts with C2, E1, E2 or E3.
+    if ((lead == 0xC2 || (lead >= 0xE1 && lead <= 0xE3)) &&
+        multibyte_whitespace_length(std::string_view(reinterpret_cast<const char*>(p), length)) !=
+            0) {
       break;
+    }
+    const Decoded decoded = decode_multibyte(p, length);
+    const UpperMapping& mapping = upper_mapping(decoded.code_point);
+    if (mapping.count != 0) {
+      scan.changes = true;
+      if (upper_length(decoded.code_point, mapping) != length) scan.keeps_length = false;
     }
     p += length;
   }
-  return static_cast<std::size_t>(p - begin);
+  scan.length = static_cast<std::size_t>(p - begin);
+  return scan;
 }
 
 std::size_t whitespace_run_length(std::string_view text) {

@@ -30,9 +30,16 @@ void upper_ascii_letters(char* p, std::size_t length);
 /// Returned by the scanning functions below for text that is not well-formed UTF-8.
 inline constexpr std::size_t kNotUtf8 = static_cast<std::size_t>(-1);
 
-/// The byte length of the run of characters other than whitespace that starts `text`, or
-/// kNotUtf8 when the run, or the character that ends it, is not well-formed UTF-8.
-std::size_t word_length(std::string_view text);
+/// What a word holds, as far as upper-casing it goes.
+struct WordScan {
+  std::size_t length;  ///< bytes up to the first whitespace character or the end, or kNotUtf8
+  bool changes;        ///< some character has an upper case other than itself
+  bool keeps_length;   ///< every character's upper case has the character's byte length
+};
+
+/// Scans the run of characters other than whitespace that starts `text`: validates it as UTF-8
+/// (with the character that ends it) and looks up the upper case of each character.
+WordScan scan_word(std::string_view text);
 
 /// The byte length of the run of whitespace characters that starts `text`, or kNotUtf8 when the
 /// run, or the character that ends it, is not well-formed UTF-8.

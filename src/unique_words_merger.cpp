@@ -126,13 +126,13 @@ class ListParser {
       char* const word = p + start;
       if ((classes.non_ascii & bits) != 0) {
         // Not ASCII: the run may hold whitespace beyond ASCII, which the slow path splits.
-        const std::size_t word_length = unicode::word_length(std::string_view(word, length));
-        if (word_length == unicode::kNotUtf8) {
+        const unicode::WordScan scan = unicode::scan_word(std::string_view(word, length));
+        if (scan.length == unicode::kNotUtf8) {
           invalid_ = true;
           return false;
         }
-        if (word_length != length) break;
-        add_upper_word(word, length);
+        if (scan.length != length) break;
+        add_upper_word(word, scan);
       } else {
         add_word(WordRef(static_cast<std::uint64_t>(word - text_), length),
                  key_of_first8(load8(word) & kFirstBytes[std::min(length, 8u)]));
@@ -164,16 +164,18 @@ class ListParser {
   // Any word.
   bool read_word(char*& p) {
     char* const start = p;
-    const std::size_t length = unicode::word_length(rest(p));
-    if (length == unicode::kNotUtf8) return false;
-    p += length;
-    add_upper_word(start, length);
+    const unicode::WordScan scan = unicode::scan_word(rest(p));
+    if (scan.length == unicode::kNotUtf8) return false;
+    p += scan.length;
+    add_upper_word(start, scan);
     return true;
   }
 
-  // Upper-cases the word of `length` bytes at `start` and adds it.
-  void add_upper_word(char* start, std::size_t length) {
-    const bool in_place = unicode::upper_in_place(start, length);
+  // Upper-cases the word at `start`, as scanned, and adds it.
+  void add_upper_word(char* start, const unicode::WordScan& scan) {
+    const std::size_t length = scan.length;
+    const bool in_place =
+        scan.keeps_length && (!scan.changes || unicode::upper_in_place(start, length));
     if (in_place && length < WordRef::kLongLength) {
       const std::string_view word(start, length);
       add_word(WordRef(static_cast<std::uint64_t>(start - text_), length), key_of(word));

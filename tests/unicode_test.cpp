@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace corvandel::unicode {
@@ -473,18 +474,30 @@ TEST(Scanning, ClassifiesAndUpperCasesEveryByte) {
 }
 
 TEST(Scanning, WordAndWhitespaceRuns) {
-  EXPECT_EQ(word_length("abc def"), 3u);
-  EXPECT_EQ(word_length("a\xC3\xA9\xE2\x80\x8B\xC2\xA0"
-                        "b"),
+  auto length = [](std::string_view text) { return scan_word(text).length; };
+  EXPECT_EQ(length("abc def"), 3u);
+  EXPECT_EQ(length("a\xC3\xA9\xE2\x80\x8B\xC2\xA0"
+                   "b"),
             6u);  // stops at U+00A0
-  EXPECT_EQ(word_length("\xEF\xBB\xBF"
-                        "x\xE3\x80\x80"),
+  EXPECT_EQ(length("\xEF\xBB\xBF"
+                   "x\xE3\x80\x80"),
             4u);  // stops at U+3000
-  EXPECT_EQ(word_length(std::string_view("a\0b\x1F\x7F", 5)), 5u);
-  EXPECT_EQ(word_length("ab"), 2u);
-  EXPECT_EQ(word_length("ab\xC3"), kNotUtf8);
-  EXPECT_EQ(word_length("ab\xC3 "), kNotUtf8);
-  EXPECT_EQ(word_length("\xED\xA0\x80"), kNotUtf8);
+  EXPECT_EQ(length(std::string_view("a\0b\x1F\x7F", 5)), 5u);
+  EXPECT_EQ(length("ab"), 2u);
+  EXPECT_EQ(length("ab\xC3"), kNotUtf8);
+  EXPECT_EQ(length("ab\xC3 "), kNotUtf8);
+  EXPECT_EQ(length("\xED\xA0\x80"), kNotUtf8);
+  // What upper-casing the word takes.
+  const auto changes = [](std::string_view text) {
+    const WordScan scan = scan_word(text);
+    return std::pair(scan.changes, scan.keeps_length);
+  };
+  EXPECT_EQ(changes("ABC\xC3\x89\xE4\xB8\x80 x"), std::pair(false, true));
+  EXPECT_EQ(changes("ABc"), std::pair(true, true));
+  EXPECT_EQ(changes("A\xC3\xA9"), std::pair(true, true));   // é
+  EXPECT_EQ(changes("A\xC3\x9F"), std::pair(true, true));   // ß to SS
+  EXPECT_EQ(changes("A\xC4\xB1"), std::pair(true, false));  // ı to I
+  EXPECT_EQ(changes("\xC5\x89"), std::pair(true, false));   // ŉ to ʼN
   EXPECT_EQ(whitespace_run_length(" \t\xC2\x85\xE2\x80\xA8\xE2\x81\x9F"
                                   "x "),
             10u);
