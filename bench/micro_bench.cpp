@@ -189,8 +189,8 @@ BENCHMARK(BM_SortMixedList);
 void BM_WriteMergedList(benchmark::State& state) {
   WordList current = parsed(written_text());
   std::string update_text;
-  for (std::size_t i = 0; i < current.size(); i += 10)
-    update_text += std::string(current[i]) + "X\n";
+  const std::vector<std::string_view> words = current.words();
+  for (std::size_t i = 0; i < words.size(); i += 10) update_text += std::string(words[i]) + "X\n";
   WordList update = parsed(update_text);
   const MergedWords merged = merge_distinct(current, update);
   NullOutput out;

@@ -87,13 +87,11 @@ class ListParser {
   // False when the text is not valid UTF-8.
   bool run() {
     if (list_.text.size >= WordRef::kOffsetLimit) fail_out_of_memory(list_.text.size);
-    // Room for the most words the text can hold; pages never used are never touched.
-    list_.refs.reserve(list_.text.size / 2 + 1);
     char* p = text_;
     for (;;) {
       // Mostly a single LF.
       while (p != end_ && unicode::is_ascii_whitespace(static_cast<Byte>(*p))) ++p;
-      if (p == end_) return true;
+      if (p == end_) break;
       if (static_cast<Byte>(*p) >= 0x80) {
         const std::size_t space = unicode::whitespace_run_length(rest(p));
         if (space == unicode::kNotUtf8) return false;
@@ -105,6 +103,9 @@ class ListParser {
       upper_ahead_of(p);
       if (!read_block(p) && (invalid_ || !read_word(p))) return false;
     }
+    list_.count = list_.written_form ? count_ : list_.refs.size();
+    list_.written_end = last_end_;
+    return true;
   }
 
  private:
@@ -190,6 +191,7 @@ class ListParser {
 
   // Keeps a word that does not fit in place in the spill buffer.
   void spill_word(std::string_view word) {
+    if (list_.written_form) keep_references();
     std::vector<char>& spill = list_.spill;
     const std::uint64_t offset = list_.text.size + spill.size();
     if (offset + word.size() + 8 >= WordRef::kOffsetLimit) fail_out_of_memory(word.size());
@@ -200,18 +202,52 @@ class ListParser {
       length = WordRef::kLongLength;
     }
     spill.insert(spill.end(), word.begin(), word.end());
-    list_.in_written_form = false;
     add_in_order(WordRef(offset, length), key_of(word));
   }
 
-  // Adds a word that lies in the text.
+  // Adds a word that lies in the text. While the list is in written form, only counts it.
   void add_word(WordRef ref, std::uint64_t key) {
     const std::uint64_t offset = ref.offset();
-    if (!list_.refs.empty() && (offset != last_end_ + 1 || text_[last_end_] != '\n')) {
-      list_.in_written_form = false;
+    const std::uint64_t end = offset + ref.short_length();
+    if (list_.written_form) {
+      if (count_ == 0) {
+        list_.written_begin = offset;
+      } else if (offset != last_end_ + 1 || text_[last_end_] != '\n' ||
+                 !(key > previous_key_ ||
+                   (key == previous_key_ &&
+                    std::string_view(text_ + previous_offset_, last_end_ - previous_offset_) <
+                        std::string_view(text_ + offset, end - offset)))) {
+        keep_references();
+        last_end_ = end;
+        add_in_order(ref, key);
+        return;
+      }
+      ++count_;
+      previous_key_ = key;
+      previous_offset_ = offset;
+      last_end_ = end;
+      return;
     }
-    last_end_ = offset + ref.short_length();
+    last_end_ = end;
     add_in_order(ref, key);
+  }
+
+  // Leaves written form: references for the words counted so far, which stand in the text
+  // separated by single LFs.
+  void keep_references() {
+    list_.written_form = false;
+    // Room for the most words the text can hold; pages never used are never touched.
+    list_.refs.reserve(list_.text.size / 2 + 1);
+    if (count_ == 0) return;
+    std::uint64_t begin = list_.written_begin;
+    for (;;) {
+      const char* lf = static_cast<const char*>(
+          std::memchr(text_ + begin, '\n', static_cast<std::size_t>(last_end_ - begin)));
+      const std::uint64_t end = lf == nullptr ? last_end_ : static_cast<std::uint64_t>(lf - text_);
+      list_.refs.emplace_back(begin, end - begin);
+      if (lf == nullptr) break;
+      begin = end + 1;
+    }
   }
 
   void add_in_order(WordRef ref, std::uint64_t key) {
@@ -239,8 +275,10 @@ class ListParser {
   char* const text_;
   char* const end_;
   std::uint64_t previous_key_ = 0;
-  std::uint64_t last_end_ = 0;  // where the last word in the text ends
-  char* upper_end_;             // ASCII letters are upper case up to here
+  std::uint64_t previous_offset_ = 0;  // where the last word in the text starts and ends
+  std::uint64_t last_end_ = 0;
+  std::size_t count_ = 0;  // words counted in written form
+  char* upper_end_;        // ASCII letters are upper case up to here
   bool invalid_ = false;
   std::string upper_;
 };
@@ -372,25 +410,21 @@ class ListWriter {
 
   void add(const WordList& list, WordRef ref) {
     const std::uint64_t offset = ref.offset();
-    if (offset >= list.text.size) {
-      flush_run();
-      put_word(list.word(ref));
-      return;
-    }
+    if (offset < list.text.size) return add_text(list, offset, ref.short_length());
+    flush_run();
+    put_word(list.word(ref));
+  }
+
+  // Adds the `length` bytes of `list`'s text at `offset`: one word, or several separated by LFs.
+  void add_text(const WordList& list, std::uint64_t offset, std::uint64_t length) {
     if (&list == run_list_ && offset == run_end_ + 1 && list.text.bytes[run_end_] == '\n') {
-      run_end_ = offset + ref.short_length();
+      run_end_ = offset + length;
       return;
     }
     flush_run();
     run_list_ = &list;
     run_begin_ = offset;
-    run_end_ = offset + ref.short_length();
-  }
-
-  // Adds the words from `first` to `last`, which stand in `list`'s text separated by single LFs.
-  void add_range(const WordList& list, WordRef first, WordRef last) {
-    add(list, first);
-    run_end_ = last.offset() + last.short_length();
+    run_end_ = offset + length;
   }
 
   bool ok() const { return status_.ok(); }
@@ -442,65 +476,130 @@ class ListWriter {
   std::uint64_t run_end_ = 0;
 };
 
-// Walks a sorted list's distinct words in order, each with its sort key.
+// Walks a sorted list's distinct words in order, each with its sort key. A list in written form
+// is walked along its text.
 class SortedWords {
  public:
-  explicit SortedWords(const WordList& list) : list_(list) { load(); }
+  explicit SortedWords(const WordList& list)
+      : list_(list), text_(list.text.bytes.get()), position_(list.written_begin) {
+    if (list.written_form) {
+      load_from_text();
+    } else {
+      load();
+    }
+  }
 
-  bool done() const { return i_ == list_.size(); }
-  const WordList& list() const { return list_; }
-  WordRef ref() const { return list_.refs[i_]; }
+  bool done() const { return done_; }
   std::uint64_t key() const { return key_; }
-  std::string_view word() const { return list_[i_]; }
+  std::string_view word() const { return word_; }
 
   bool below(std::uint64_t key, std::string_view word) const {
-    return key_ < key || (key_ == key && this->word() < word);
+    return key_ < key || (key_ == key && word_ < word);
   }
-  bool same(const SortedWords& other) const { return key_ == other.key_ && word() == other.word(); }
+  bool same(const SortedWords& other) const { return key_ == other.key_ && word_ == other.word_; }
+
+  void add_to(ListWriter& writer) const {
+    if (list_.written_form) {
+      writer.add_text(list_, position_, word_.size());
+    } else {
+      writer.add(list_, list_.refs[i_]);
+    }
+  }
 
   void next() {
+    if (list_.written_form) {
+      position_ += word_.size() + 1;
+      load_from_text();
+      return;
+    }
     if (list_.sorted_distinct) {
       ++i_;
       load();
       return;
     }
     const std::uint64_t key = key_;
-    const std::string_view word = this->word();
+    const std::string_view word = word_;
     do {
       ++i_;
       load();
-    } while (!done() && key_ == key && this->word() == word);
+    } while (!done_ && key_ == key && word_ == word);
   }
 
   // Writes this list's words that sort below `other`'s current word (all of them when `other`
-  // is done). In a list in written form they are copied as one stretch of its text.
+  // is done). A list in written form hands the writer the whole stretch of its text.
   void write_below(const SortedWords& other, ListWriter& writer) {
     const bool all = other.done();
     const std::uint64_t key = all ? 0 : other.key();
     const std::string_view word = all ? std::string_view() : other.word();
-    if (list_.sorted_distinct && list_.in_written_form) {
-      const std::size_t first = i_;
-      while (!done() && (all || below(key, word))) {
-        ++i_;
-        load();
+    if (list_.written_form) {
+      const std::uint64_t begin = position_;
+      while (!done_ && (all || below(key, word))) {
+        position_ += word_.size() + 1;
+        load_from_text();
       }
-      if (i_ != first) writer.add_range(list_, list_.refs[first], list_.refs[i_ - 1]);
+      if (position_ != begin) writer.add_text(list_, begin, position_ - 1 - begin);
       return;
     }
-    for (; !done() && (all || below(key, word)) && writer.ok(); next()) writer.add(list_, ref());
+    for (; !done_ && (all || below(key, word)) && writer.ok(); next()) add_to(writer);
   }
 
  private:
   void load() {
-    if (done()) return;
-    if (i_ + kPrefetchAhead < list_.size()) prefetch(list_, list_.refs[i_ + kPrefetchAhead], 0);
+    if (i_ == list_.refs.size()) {
+      done_ = true;
+      return;
+    }
+    if (i_ + kPrefetchAhead < list_.refs.size()) {
+      prefetch(list_, list_.refs[i_ + kPrefetchAhead], 0);
+    }
+    word_ = list_.word(list_.refs[i_]);
     key_ = prefix_key(list_, list_.refs[i_]);
+  }
+
+  // The word at `position_`: up to the next LF, or the end of the written text. The LFs are
+  // found 64 bytes at a time (in the written text, all whitespace is LF).
+  void load_from_text() {
+    const std::uint64_t end = list_.written_end;
+    if (position_ >= end || list_.count == 0) {
+      done_ = true;
+      return;
+    }
+    const char* const start = text_ + position_;
+    const std::uint64_t most = end - position_;
+    std::uint64_t line_feeds =
+        position_ - window_ < 64 ? window_line_feeds_ >> (position_ - window_) : 0;
+    if (line_feeds == 0 && position_ + 64 <= list_.text.size) {
+      window_ = position_;
+      window_line_feeds_ = unicode::classify_64(start).whitespace;
+      line_feeds = window_line_feeds_;
+    }
+    std::uint64_t length;
+    if (line_feeds != 0) {
+      length =
+          std::min<std::uint64_t>(static_cast<std::uint64_t>(std::countr_zero(line_feeds)), most);
+    } else {
+      const void* lf = std::memchr(start, '\n', static_cast<std::size_t>(most));
+      length =
+          lf == nullptr ? most : static_cast<std::uint64_t>(static_cast<const char*>(lf) - start);
+    }
+    word_ = std::string_view(start, static_cast<std::size_t>(length));
+    if (std::endian::native == std::endian::little && position_ + 8 <= list_.text.size) {
+      key_ = key_of_first8(load8(start) & kFirstBytes[std::min<std::uint64_t>(length, 8)]);
+    } else {
+      key_ = key_of(word_);
+    }
   }
 
   static constexpr std::size_t kPrefetchAhead = 8;
   const WordList& list_;
-  std::size_t i_ = 0;
+  const char* const text_;
+  std::size_t i_ = 0;         // the current word, with references
+  std::uint64_t position_;    // where the current word starts, in written form
+  std::uint64_t window_ = 0;  // the LFs of the 64 bytes from here
+  std::uint64_t window_line_feeds_ = 0;
+  std::string_view word_;
   std::uint64_t key_ = 0;
+  bool done_ = false;
 };
 
 // --- Backing up ---
@@ -570,7 +669,16 @@ std::string_view WordList::spilled_word(std::uint64_t offset, std::uint64_t leng
 
 std::vector<std::string_view> WordList::words() const {
   std::vector<std::string_view> views;
-  views.reserve(refs.size());
+  views.reserve(count);
+  if (written_form) {
+    std::string_view rest(text.bytes.get() + written_begin, written_end - written_begin);
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::size_t lf = std::min(rest.find('\n'), rest.size());
+      views.push_back(rest.substr(0, lf));
+      rest.remove_prefix(std::min(lf + 1, rest.size()));
+    }
+    return views;
+  }
   for (WordRef ref : refs) views.push_back(word(ref));
   return views;
 }
@@ -610,7 +718,7 @@ Result<void> write_word_list(OutputFile& out, const MergedWords& merged) {
     b.write_below(a, writer);
     if (b.done()) break;
     if (a.same(b)) {
-      writer.add(a.list(), a.ref());
+      a.add_to(writer);
       a.next();
       b.next();
     }

@@ -42,15 +42,21 @@ class WordRef {
 /// Words lie in the file's own buffer, upper-cased in place where the byte length allows. The
 /// others, and every word of kLongLength bytes or more, are copied to `spill`; a long word there
 /// is preceded by its length as 8 bytes.
+///
+/// A list in written form (as this program writes it: its words, all in place, in strictly
+/// ascending order and separated by single LFs) needs no references: its words are the
+/// LF-separated pieces of text[written_begin, written_end). Any other list has a reference for
+/// each word in `refs`.
 struct WordList {
   FileData text;
   std::vector<char> spill;
   std::vector<WordRef> refs;
+  std::size_t count = 0;
   /// True when the words are in strictly ascending byte-wise order (so distinct).
   bool sorted_distinct = true;
-  /// True when each word lies in `text` one LF after the end of the word before it, so that the
-  /// text from the first word to the last is the list's written form.
-  bool in_written_form = true;
+  bool written_form = true;
+  std::uint64_t written_begin = 0;
+  std::uint64_t written_end = 0;
 
   std::string_view word(WordRef ref) const {
     const std::uint64_t offset = ref.offset();
@@ -58,9 +64,8 @@ struct WordList {
     if (offset < text.size) return {text.bytes.get() + offset, static_cast<std::size_t>(length)};
     return spilled_word(offset - text.size, length);
   }
-  std::string_view operator[](std::size_t i) const { return word(refs[i]); }
-  std::size_t size() const { return refs.size(); }
-  bool empty() const { return refs.empty(); }
+  std::size_t size() const { return count; }
+  bool empty() const { return count == 0; }
   /// All words as views, in their current order.
   std::vector<std::string_view> words() const;
 
