@@ -445,7 +445,11 @@ class ListWriter {
   }
 
   void put_word(std::string_view word) {
-    if (!first_) put("\n");
+    if (!first_ && used_ < kWriteBlockSize) {
+      block_[used_++] = '\n';
+    } else if (!first_) {
+      put("\n");
+    }
     first_ = false;
     put(word);
   }
@@ -476,14 +480,61 @@ class ListWriter {
   std::uint64_t run_end_ = 0;
 };
 
+// Where a walk along a list in written form stands: the current word and its key, and the LFs
+// of the 64 bytes from `window` (in the written text, all whitespace is LF).
+struct TextCursor {
+  std::uint64_t position = 0;
+  std::string_view word;
+  std::uint64_t key = 0;
+  std::uint64_t window = 0;
+  std::uint64_t line_feeds = 0;
+  bool done = false;
+};
+
+// Loads the word at `at.position`: up to the next LF, or the end of the written text.
+[[gnu::always_inline]] inline void load_text_word(const WordList& list, TextCursor& at) {
+  const std::uint64_t end = list.written_end;
+  if (at.position >= end || list.count == 0) {
+    at.done = true;
+    return;
+  }
+  const char* const start = list.text.bytes.get() + at.position;
+  const std::uint64_t most = end - at.position;
+  const std::uint64_t into_window = at.position - at.window;
+  std::uint64_t line_feeds = into_window < 64 ? at.line_feeds >> into_window : 0;
+  if (line_feeds == 0 && at.position + 64 <= list.text.size) {
+    at.window = at.position;
+    at.line_feeds = unicode::classify_64(start).whitespace;
+    line_feeds = at.line_feeds;
+  }
+  std::uint64_t length;
+  if (line_feeds != 0) {
+    length =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(std::countr_zero(line_feeds)), most);
+  } else {
+    const void* lf = std::memchr(start, '\n', static_cast<std::size_t>(most));
+    length =
+        lf == nullptr ? most : static_cast<std::uint64_t>(static_cast<const char*>(lf) - start);
+  }
+  at.word = std::string_view(start, static_cast<std::size_t>(length));
+  if (std::endian::native == std::endian::little && at.position + 8 <= list.text.size) {
+    at.key = key_of_first8(load8(start) & kFirstBytes[std::min<std::uint64_t>(length, 8)]);
+  } else {
+    at.key = key_of(at.word);
+  }
+}
+
 // Walks a sorted list's distinct words in order, each with its sort key. A list in written form
 // is walked along its text.
 class SortedWords {
  public:
-  explicit SortedWords(const WordList& list)
-      : list_(list), text_(list.text.bytes.get()), position_(list.written_begin) {
+  explicit SortedWords(const WordList& list) : list_(list) {
     if (list.written_form) {
-      load_from_text();
+      text_.position = list.written_begin;
+      load_text_word(list, text_);
+      done_ = text_.done;
+      word_ = text_.word;
+      key_ = text_.key;
     } else {
       load();
     }
@@ -500,7 +551,7 @@ class SortedWords {
 
   void add_to(ListWriter& writer) const {
     if (list_.written_form) {
-      writer.add_text(list_, position_, word_.size());
+      writer.add_text(list_, text_.position, word_.size());
     } else {
       writer.add(list_, list_.refs[i_]);
     }
@@ -508,8 +559,11 @@ class SortedWords {
 
   void next() {
     if (list_.written_form) {
-      position_ += word_.size() + 1;
-      load_from_text();
+      text_.position += word_.size() + 1;
+      load_text_word(list_, text_);
+      done_ = text_.done;
+      word_ = text_.word;
+      key_ = text_.key;
       return;
     }
     if (list_.sorted_distinct) {
@@ -528,18 +582,33 @@ class SortedWords {
   // Writes this list's words that sort below `other`'s current word (all of them when `other`
   // is done). A list in written form hands the writer the whole stretch of its text.
   void write_below(const SortedWords& other, ListWriter& writer) {
+    if (done_) return;
     const bool all = other.done();
-    const std::uint64_t key = all ? 0 : other.key();
-    const std::string_view word = all ? std::string_view() : other.word();
     if (list_.written_form) {
-      const std::uint64_t begin = position_;
-      while (!done_ && (all || below(key, word))) {
-        position_ += word_.size() + 1;
-        load_from_text();
+      const std::uint64_t begin = text_.position;
+      if (all) {
+        writer.add_text(list_, begin, list_.written_end - begin);
+        done_ = true;
+        return;
       }
-      if (position_ != begin) writer.add_text(list_, begin, position_ - 1 - begin);
+      // On a copy, so that the walk runs in registers.
+      TextCursor at = text_;
+      const std::uint64_t key = other.key();
+      const std::string_view word = other.word();
+      while (at.key < key || (at.key == key && at.word < word)) {
+        at.position += at.word.size() + 1;
+        load_text_word(list_, at);
+        if (at.done) break;
+      }
+      text_ = at;
+      done_ = at.done;
+      word_ = at.word;
+      key_ = at.key;
+      if (at.position != begin) writer.add_text(list_, begin, at.position - 1 - begin);
       return;
     }
+    const std::uint64_t key = all ? 0 : other.key();
+    const std::string_view word = all ? std::string_view() : other.word();
     for (; !done_ && (all || below(key, word)) && writer.ok(); next()) add_to(writer);
   }
 
@@ -556,47 +625,10 @@ class SortedWords {
     key_ = prefix_key(list_, list_.refs[i_]);
   }
 
-  // The word at `position_`: up to the next LF, or the end of the written text. The LFs are
-  // found 64 bytes at a time (in the written text, all whitespace is LF).
-  void load_from_text() {
-    const std::uint64_t end = list_.written_end;
-    if (position_ >= end || list_.count == 0) {
-      done_ = true;
-      return;
-    }
-    const char* const start = text_ + position_;
-    const std::uint64_t most = end - position_;
-    std::uint64_t line_feeds =
-        position_ - window_ < 64 ? window_line_feeds_ >> (position_ - window_) : 0;
-    if (line_feeds == 0 && position_ + 64 <= list_.text.size) {
-      window_ = position_;
-      window_line_feeds_ = unicode::classify_64(start).whitespace;
-      line_feeds = window_line_feeds_;
-    }
-    std::uint64_t length;
-    if (line_feeds != 0) {
-      length =
-          std::min<std::uint64_t>(static_cast<std::uint64_t>(std::countr_zero(line_feeds)), most);
-    } else {
-      const void* lf = std::memchr(start, '\n', static_cast<std::size_t>(most));
-      length =
-          lf == nullptr ? most : static_cast<std::uint64_t>(static_cast<const char*>(lf) - start);
-    }
-    word_ = std::string_view(start, static_cast<std::size_t>(length));
-    if (std::endian::native == std::endian::little && position_ + 8 <= list_.text.size) {
-      key_ = key_of_first8(load8(start) & kFirstBytes[std::min<std::uint64_t>(length, 8)]);
-    } else {
-      key_ = key_of(word_);
-    }
-  }
-
   static constexpr std::size_t kPrefetchAhead = 8;
   const WordList& list_;
-  const char* const text_;
-  std::size_t i_ = 0;         // the current word, with references
-  std::uint64_t position_;    // where the current word starts, in written form
-  std::uint64_t window_ = 0;  // the LFs of the 64 bytes from here
-  std::uint64_t window_line_feeds_ = 0;
+  std::size_t i_ = 0;  // the current word, with references
+  TextCursor text_;    // the current word, in written form
   std::string_view word_;
   std::uint64_t key_ = 0;
   bool done_ = false;
