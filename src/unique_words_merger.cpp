@@ -363,23 +363,30 @@ class WordSorter {
     };
     Keyed keyed[kSmallGroup];
     for (std::size_t i = 0; i < count; ++i) {
-      keyed[i] = {key_of(list_.word(refs[i]).substr(depth)), refs[i]};
+      keyed[i] = {key_from(refs[i], depth), refs[i]};
     }
-    const auto less = [&](const Keyed& a, const Keyed& b) {
+    std::sort(keyed, keyed + count, [&](const Keyed& a, const Keyed& b) {
       if (a.key != b.key) return a.key < b.key;
       return list_.word(a.ref).substr(depth) < list_.word(b.ref).substr(depth);
-    };
-    for (std::size_t i = 1; i < count; ++i) {
-      const Keyed item = keyed[i];
-      std::size_t j = i;
-      for (; j > 0 && less(item, keyed[j - 1]); --j) keyed[j] = keyed[j - 1];
-      keyed[j] = item;
-    }
+    });
     for (std::size_t i = 0; i < count; ++i) refs[i] = keyed[i].ref;
   }
 
+  // The sort key of a word's eight bytes from `depth` on.
+  std::uint64_t key_from(WordRef ref, std::size_t depth) const {
+    if constexpr (std::endian::native == std::endian::little) {
+      const std::uint64_t offset = ref.offset();
+      const std::uint64_t length = ref.short_length();
+      if (offset + depth + 8 <= list_.text.size && length > depth) {
+        const std::uint64_t bytes = load8(list_.text.bytes.get() + offset + depth);
+        return key_of_first8(bytes & kFirstBytes[std::min<std::uint64_t>(length - depth, 8)]);
+      }
+    }
+    return key_of(list_.word(ref).substr(depth));
+  }
+
   static constexpr unsigned kDigits = 257;
-  static constexpr std::size_t kSmallGroup = 32;
+  static constexpr std::size_t kSmallGroup = 64;
   static constexpr std::size_t kPrefetchAhead = 16;
   // Deeper than this, shared prefixes are long and rare: a comparison sort bounds the recursion.
   static constexpr std::size_t kMaxRadixDepth = 64;
