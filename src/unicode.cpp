@@ -1,9 +1,5 @@
 #include "unicode.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -309,29 +305,6 @@ bool is_valid_utf8(std::string_view text) {
   return true;
 }
 
-#if defined(__SSE2__)
-
-ByteClasses classify_64(const char* p) {
-  ByteClasses classes{0, 0};
-  const __m128i space = _mm_set1_epi8(0x20);
-  const __m128i tab = _mm_set1_epi8(0x09);
-  const __m128i four = _mm_set1_epi8(4);
-  for (int i = 0; i < 4; ++i) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-    // x - lo <= n, unsigned, is lo <= x <= lo + n.
-    const __m128i from_tab = _mm_sub_epi8(v, tab);
-    const __m128i controls = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, four), from_tab);
-    const __m128i whitespace = _mm_or_si128(controls, _mm_cmpeq_epi8(v, space));
-    const int shift = 16 * i;
-    classes.whitespace |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(whitespace))}
-                          << shift;
-    classes.non_ascii |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(v))} << shift;
-  }
-  return classes;
-}
-
-#endif
-
 // The high bits of eight bytes gathered into the low eight bits, byte i to bit i.
 std::uint64_t gather_high_bits(std::uint64_t marks) {
   return ((marks >> 7) * 0x0102040810204080) >> 56;
@@ -339,7 +312,7 @@ std::uint64_t gather_high_bits(std::uint64_t marks) {
 
 ByteClasses classify_64_portable(const char* p) {
   constexpr std::uint64_t kLow7 = 0x7F * kEachByte;
-  ByteClasses classes{0, 0};
+  ByteClasses classes{0, 0, 0};
   for (int i = 0; i < 8; ++i) {
     std::uint64_t x = load8(bytes(p) + 8 * i);
     if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
@@ -350,9 +323,12 @@ ByteClasses classify_64_portable(const char* p) {
     const std::uint64_t past_cr = low + (0x80 - 0x0E) * kEachByte;
     const std::uint64_t not_space = ((x ^ (0x20 * kEachByte)) & kLow7) + kLow7;
     const std::uint64_t whitespace = ((at_least_tab & ~past_cr) | ~not_space) & ascii;
+    const std::uint64_t lower =
+        (low + (0x80 - 'a') * kEachByte) & ~(low + (0x80 - 'z' - 1) * kEachByte) & ascii;
     const int shift = 8 * i;
     classes.whitespace |= gather_high_bits(whitespace & kHighBits) << shift;
     classes.non_ascii |= gather_high_bits(x & kHighBits) << shift;
+    classes.lower |= gather_high_bits(lower & kHighBits) << shift;
   }
   return classes;
 }

@@ -1,6 +1,10 @@
 // UTF-8 validation, the whitespace set and the default full upper-case mapping (Unicode 16.0).
 #pragma once
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,12 +20,41 @@ bool is_valid_utf8(std::string_view text);
 struct ByteClasses {
   std::uint64_t whitespace;  ///< ASCII whitespace: 0x09..0x0D and 0x20
   std::uint64_t non_ascii;   ///< 0x80 and up: part of a multi-byte sequence
+  std::uint64_t lower;       ///< 'a' to 'z'
 };
 
-/// Classifies the 64 bytes at `p` (with SSE2 where the target has it).
-ByteClasses classify_64(const char* p);
-/// The same, eight bytes at a time in general-purpose registers.
+/// Classifies the 64 bytes at `p`, eight bytes at a time in general-purpose registers.
 ByteClasses classify_64_portable(const char* p);
+
+/// Classifies the 64 bytes at `p`: with SSE2 where the target has it. Inline, as the word scan
+/// calls it for every block.
+inline ByteClasses classify_64(const char* p) {
+#if defined(__SSE2__)
+  ByteClasses classes{0, 0, 0};
+  const __m128i tab = _mm_set1_epi8(0x09);
+  const __m128i four = _mm_set1_epi8(4);
+  const __m128i space = _mm_set1_epi8(0x20);
+  const __m128i a = _mm_set1_epi8('a');
+  const __m128i twenty_five = _mm_set1_epi8(25);
+  for (int i = 0; i < 4; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    // lo <= x <= lo + n is x - lo <= n, unsigned.
+    const __m128i from_tab = _mm_sub_epi8(v, tab);
+    const __m128i controls = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, four), from_tab);
+    const __m128i whitespace = _mm_or_si128(controls, _mm_cmpeq_epi8(v, space));
+    const __m128i from_a = _mm_sub_epi8(v, a);
+    const __m128i lower = _mm_cmpeq_epi8(_mm_min_epu8(from_a, twenty_five), from_a);
+    const int shift = 16 * i;
+    classes.whitespace |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(whitespace))}
+                          << shift;
+    classes.non_ascii |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(v))} << shift;
+    classes.lower |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(lower))} << shift;
+  }
+  return classes;
+#else
+  return classify_64_portable(p);
+#endif
+}
 
 /// Upper-cases the ASCII letters among the `length` bytes at `p`, leaving every other byte as it
 /// is (so valid UTF-8 stays valid).

@@ -82,7 +82,7 @@ std::uint64_t key_of(std::string_view word) {
 class ListParser {
  public:
   explicit ListParser(WordList& list)
-      : list_(list), text_(list.text.data()), end_(text_ + list.text.size), upper_end_(text_) {}
+      : list_(list), text_(list.text.data()), end_(text_ + list.text.size) {}
 
   // False when the text is not valid UTF-8.
   bool run() {
@@ -100,7 +100,6 @@ class ListParser {
           continue;
         }
       }
-      upper_ahead_of(p);
       if (!read_block(p) && (invalid_ || !read_word(p))) return false;
     }
     list_.count = list_.written_form ? count_ : list_.refs.size();
@@ -115,6 +114,10 @@ class ListParser {
   bool read_block(char*& p) {
     if (available(p) < kBlock + 8) return false;
     const unicode::ByteClasses classes = unicode::classify_64(p);
+    // Upper-case the block's ASCII letters first (a letter's upper case does not depend on its
+    // neighbours, so words with other characters come out the same); a list in upper case, as
+    // written, needs no stores at all.
+    if (classes.lower != 0) unicode::upper_ascii_letters(p, kBlock);
     const std::uint64_t space = classes.whitespace;
     std::uint64_t starts = ~space & ~(~space << 1);
     char* next = p;
@@ -149,17 +152,6 @@ class ListParser {
     }
     p = next;
     return true;
-  }
-
-  // ASCII letters are upper-cased ahead of the word scan, in stretches, so that the scan reads
-  // upper-case text and its loads never wait on recent stores. A letter's upper case does not
-  // depend on its neighbours, so the words with other characters come out the same.
-  void upper_ahead_of(char* p) {
-    if (upper_end_ - p >= static_cast<std::ptrdiff_t>(kBlock + 8) || upper_end_ == end_) return;
-    char* const from = std::max(upper_end_, p);
-    const std::size_t length = std::min<std::size_t>(kUpperAhead, available(from));
-    unicode::upper_ascii_letters(from, length);
-    upper_end_ = from + length;
   }
 
   // Any word.
@@ -269,7 +261,6 @@ class ListParser {
   std::string_view rest(const char* p) const { return {p, available(p)}; }
 
   static constexpr std::size_t kBlock = 64;
-  static constexpr std::size_t kUpperAhead = 16 * 1024;
 
   WordList& list_;
   char* const text_;
@@ -278,7 +269,6 @@ class ListParser {
   std::uint64_t previous_offset_ = 0;  // where the last word in the text starts and ends
   std::uint64_t last_end_ = 0;
   std::size_t count_ = 0;  // words counted in written form
-  char* upper_end_;        // ASCII letters are upper case up to here
   bool invalid_ = false;
   std::string upper_;
 };

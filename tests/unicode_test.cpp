@@ -447,18 +447,22 @@ TEST(Scanning, ClassifiesAndUpperCasesEveryByte) {
       state = state * 1103515245 + 12345;
       block[i] = static_cast<char>(round < 4 ? bytes[(64 * round + i) % 256] : state >> 24);
     }
-    std::uint64_t whitespace = 0, non_ascii = 0;
+    std::uint64_t whitespace = 0, non_ascii = 0, lower = 0;
     std::string upper(block, 64);
     for (int i = 0; i < 64; ++i) {
       const auto b = static_cast<unsigned char>(block[i]);
       const std::uint64_t bit = std::uint64_t{1} << i;
       if (b == 0x20 || (b >= 0x09 && b <= 0x0D)) whitespace |= bit;
       if (b >= 0x80) non_ascii |= bit;
-      if (b >= 'a' && b <= 'z') upper[i] = static_cast<char>(b - 0x20);
+      if (b >= 'a' && b <= 'z') {
+        lower |= bit;
+        upper[i] = static_cast<char>(b - 0x20);
+      }
     }
     for (const ByteClasses& classes : {classify_64(block), classify_64_portable(block)}) {
       ASSERT_EQ(classes.whitespace, whitespace) << "round " << round;
       ASSERT_EQ(classes.non_ascii, non_ascii) << "round " << round;
+      ASSERT_EQ(classes.lower, lower) << "round " << round;
     }
     // Every length and alignment of the same bytes.
     for (std::size_t from = 0; from < 64; from += 7) {
