@@ -168,7 +168,7 @@ struct Decoded {
   std::size_t length;
 };
 
-Decoded decode_multibyte(const Byte* p, std::size_t available) {
+[[gnu::always_inline]] inline Decoded decode_multibyte(const Byte* p, std::size_t available) {
   const Byte lead = p[0];
   const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
   if (length == 0 || length > available) return {kNoCodePoint, 1};
@@ -200,7 +200,7 @@ std::size_t encode(char32_t c, char* out) {
   return 4;
 }
 
-const UpperMapping& upper_mapping(char32_t c) {
+[[gnu::always_inline]] inline const UpperMapping& upper_mapping(char32_t c) {
   if (c > kUpperLastMapped) return kUpperMappings[0];
   const unsigned block = kUpperStage1[c >> kUpperBlockShift];
   return kUpperMappings[kUpperStage2[block * kUpperBlockSize + (c & (kUpperBlockSize - 1))]];

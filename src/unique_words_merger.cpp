@@ -198,7 +198,7 @@ class ListParser {
   }
 
   // Adds a word that lies in the text. While the list is in written form, only counts it.
-  void add_word(WordRef ref, std::uint64_t key) {
+  [[gnu::always_inline]] void add_word(WordRef ref, std::uint64_t key) {
     const std::uint64_t offset = ref.offset();
     const std::uint64_t end = offset + ref.short_length();
     if (list_.written_form) {
@@ -413,7 +413,8 @@ class ListWriter {
   }
 
   // Adds the `length` bytes of `list`'s text at `offset`: one word, or several separated by LFs.
-  void add_text(const WordList& list, std::uint64_t offset, std::uint64_t length) {
+  [[gnu::always_inline]] void add_text(const WordList& list, std::uint64_t offset,
+                                       std::uint64_t length) {
     if (&list == run_list_ && offset == run_end_ + 1 && list.text.bytes[run_end_] == '\n') {
       run_end_ = offset + length;
       return;
