@@ -200,7 +200,7 @@ std::size_t encode(char32_t c, char* out) {
   return 4;
 }
 
-[[gnu::always_inline]] inline const UpperMapping& upper_mapping(char32_t c) {
+[[gnu::always_inline]] constexpr const UpperMapping& upper_mapping(char32_t c) {
   if (c > kUpperLastMapped) return kUpperMappings[0];
   const unsigned block = kUpperStage1[c >> kUpperBlockShift];
   return kUpperMappings[kUpperStage2[block * kUpperBlockSize + (c & (kUpperBlockSize - 1))]];
@@ -238,12 +238,12 @@ void append_upper_slow(const Byte* p, const Byte* end, std::string& out) {
   }
 }
 
-std::size_t encoded_length(char32_t c) {
+constexpr std::size_t encoded_length(char32_t c) {
   return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
 }
 
 // The byte length of the upper-case form of `c` under `mapping`.
-std::size_t upper_length(char32_t c, const UpperMapping& mapping) {
+constexpr std::size_t upper_length(char32_t c, const UpperMapping& mapping) {
   if (mapping.count == 1) return encoded_length(static_cast<char32_t>(c + mapping.value));
   std::size_t length = 0;
   for (std::size_t i = 0; i < mapping.count; ++i) {
@@ -251,6 +251,33 @@ std::size_t upper_length(char32_t c, const UpperMapping& mapping) {
   }
   return length;
 }
+
+// What upper-casing does to a character.
+enum CaseChange : std::uint8_t { kKeeps, kSameLength, kOtherLength };
+
+constexpr CaseChange case_change(char32_t c) {
+  const UpperMapping& mapping = upper_mapping(c);
+  if (mapping.count == 0) return kKeeps;
+  return upper_length(c, mapping) == encoded_length(c) ? kSameLength : kOtherLength;
+}
+
+// Case changes of the two-byte characters, U+0080 to U+07FF (Latin, Greek, Cyrillic and more),
+// indexed by code point.
+constexpr std::array<CaseChange, 0x800> kTwoByteCaseChanges = [] {
+  std::array<CaseChange, 0x800> table{};
+  for (char32_t c = 0x80; c < 0x800; ++c) table[c] = case_change(c);
+  return table;
+}();
+
+// U+4000 to U+9FFF (three-byte sequences led by E4 to E9: CJK ideographs and Yijing hexagrams)
+// have no case and hold no whitespace, so words of them need only be validated.
+constexpr bool no_case_between(char32_t first, char32_t last) {
+  for (char32_t c = first; c <= last; ++c) {
+    if (case_change(c) != kKeeps) return false;
+  }
+  return true;
+}
+static_assert(no_case_between(0x4000, 0x9FFF));
 
 // True when every character of [p, end) has an upper case of its own byte length; `changes` is
 // set when any character has an upper case other than itself.
@@ -382,6 +409,17 @@ WordScan scan_word(std::string_view text) {
     }
     const std::size_t length = multibyte_length(p, static_cast<std::size_t>(end - p));
     if (length == 0) return {kNotUtf8, false, false};
+    if (length == 2 && lead != 0xC2) {
+      const CaseChange change = kTwoByteCaseChanges[((lead & 0x1F) << 6) | (p[1] & 0x3F)];
+      scan.changes |= change != kKeeps;
+      scan.keeps_length &= change != kOtherLength;
+      p += 2;
+      continue;
+    }
+    if (lead >= 0xE4 && lead <= 0xE9) {
+      p += length;
+      continue;
+    }
     // Whitespace beyond ASCII starts with C2, E1, E2 or E3.
     if ((lead == 0xC2 || (lead >= 0xE1 && lead <= 0xE3)) &&
         multibyte_whitespace_length(std::string_view(reinterpret_cast<const char*>(p), length)) !=

@@ -415,6 +415,23 @@ TEST(UpperInPlace, RefusesWhenTheLengthChanges) {
   EXPECT_EQ(upper_in_place("abc" + utf8(0x0390) + "def"), std::nullopt);
 }
 
+// For every code point, the scan of a word says what upper-casing it does.
+TEST(Scanning, KnowsWhatUpperCasingDoesToEveryCodePoint) {
+  for (char32_t c = 0x80; c <= 0x10FFFF; ++c) {
+    if (is_surrogate(c)) continue;
+    const std::string word = "AB" + utf8(c);
+    const WordScan scan = scan_word(word);
+    if (is_whitespace(c)) {
+      ASSERT_EQ(scan.length, 2u) << name(c);
+      continue;
+    }
+    const std::string upper_word = upper(word);
+    ASSERT_EQ(scan.length, word.size()) << name(c);
+    ASSERT_EQ(scan.changes, upper_word != word) << name(c);
+    ASSERT_EQ(scan.keeps_length, upper_word.size() == word.size()) << name(c);
+  }
+}
+
 // Every code point, alone and behind ASCII: both functions agree, produce valid UTF-8, and
 // upper-casing the result again changes nothing.
 TEST(Upper, ConsistentForEveryCodePoint) {
