@@ -139,7 +139,9 @@ class ListParser {
         add_upper_word(word, scan);
       } else {
         add_word(WordRef(static_cast<std::uint64_t>(word - text_), length),
-                 key_of_first8(load8(word) & kFirstBytes[std::min(length, 8u)]));
+                 std::endian::native == std::endian::little
+                     ? key_of_first8(load8(word) & kFirstBytes[std::min(length, 8u)])
+                     : key_of(std::string_view(word, length)));
       }
       next = word + length;
       starts &= starts - 1;
