@@ -309,6 +309,10 @@ void upper_same_length(char* p, char* end) {
       continue;
     }
     const Decoded decoded = decode_multibyte(bytes(p), static_cast<std::size_t>(end - p));
+    if (decoded.length == 2 && kTwoByteCaseChanges[decoded.code_point] == kKeeps) {
+      p += 2;
+      continue;
+    }
     char upper[kMaxUpperBytes];
     if (encode_upper(decoded.code_point, upper) != 0) std::memcpy(p, upper, decoded.length);
     p += decoded.length;
@@ -497,6 +501,10 @@ void append_upper(std::string_view word, std::string& out) {
   out.append(word.data(), ascii_length);
   upper_ascii(out.data() + start, ascii_length);
   append_upper_slow(begin + ascii_length, end, out);
+}
+
+void upper_in_place_keeping_length(char* word, std::size_t length) {
+  upper_same_length(word, word + length);
 }
 
 bool upper_in_place(char* word, std::size_t length) {

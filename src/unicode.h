@@ -98,6 +98,10 @@ std::string_view trim_whitespace(std::string_view text);
 /// ﬁ becomes FI; no locale or context rules).
 void append_upper(std::string_view word, std::string& out);
 
+/// Upper-cases valid UTF-8 `word` in place; every character's upper case must have the
+/// character's byte length (WordScan::keeps_length).
+void upper_in_place_keeping_length(char* word, std::size_t length);
+
 /// Upper-cases valid UTF-8 `word` in place when its upper-case form has the same byte length and
 /// returns true; otherwise leaves `word` unchanged and returns false.
 bool upper_in_place(char* word, std::size_t length);

@@ -169,8 +169,8 @@ class ListParser {
   // Upper-cases the word at `start`, as scanned, and adds it.
   void add_upper_word(char* start, const unicode::WordScan& scan) {
     const std::size_t length = scan.length;
-    const bool in_place =
-        scan.keeps_length && (!scan.changes || unicode::upper_in_place(start, length));
+    const bool in_place = scan.keeps_length;
+    if (in_place && scan.changes) unicode::upper_in_place_keeping_length(start, length);
     if (in_place && length < WordRef::kLongLength) {
       const std::string_view word(start, length);
       add_word(WordRef(static_cast<std::uint64_t>(start - text_), length), key_of(word));
@@ -244,7 +244,7 @@ class ListParser {
     }
   }
 
-  void add_in_order(WordRef ref, std::uint64_t key) {
+  [[gnu::always_inline]] void add_in_order(WordRef ref, std::uint64_t key) {
     // Keys only rise in a sorted list; anything else needs a closer look.
     if (key <= previous_key_ && list_.sorted_distinct) check_order(ref, key);
     previous_key_ = key;

@@ -415,7 +415,8 @@ TEST(UpperInPlace, RefusesWhenTheLengthChanges) {
   EXPECT_EQ(upper_in_place("abc" + utf8(0x0390) + "def"), std::nullopt);
 }
 
-// For every code point, the scan of a word says what upper-casing it does.
+// For every code point, the scan of a word says what upper-casing it does, and upper-casing in
+// place where the scan allows it gives the upper case.
 TEST(Scanning, KnowsWhatUpperCasingDoesToEveryCodePoint) {
   for (char32_t c = 0x80; c <= 0x10FFFF; ++c) {
     if (is_surrogate(c)) continue;
@@ -429,6 +430,11 @@ TEST(Scanning, KnowsWhatUpperCasingDoesToEveryCodePoint) {
     ASSERT_EQ(scan.length, word.size()) << name(c);
     ASSERT_EQ(scan.changes, upper_word != word) << name(c);
     ASSERT_EQ(scan.keeps_length, upper_word.size() == word.size()) << name(c);
+    if (scan.keeps_length) {
+      std::string in_place = "ab" + utf8(c);
+      upper_in_place_keeping_length(in_place.data(), in_place.size());
+      ASSERT_EQ(in_place, upper_word) << name(c);
+    }
   }
 }
 
