@@ -176,7 +176,8 @@ class ListMaker {
     return text;
   }
 
-  // A list as this program writes it, sometimes with one pair of words out of order.
+  // A list as this program writes it, sometimes with one pair of words out of order or other
+  // whitespace in it.
   std::string written_list(std::size_t max_words) {
     std::string text = model_merge(messy_list(max_words), "");
     if (pick(4) == 0) {
@@ -188,6 +189,13 @@ class ListMaker {
         for (const std::string& word : words) text += (text.empty() ? "" : "\n") + word;
       }
     }
+    // Sometimes one LF is other whitespace, or whitespace comes before or after the list.
+    if (pick(4) == 0) {
+      const std::size_t lf = text.find('\n', pick(text.size() + 1));
+      if (lf != std::string::npos) text.replace(lf, 1, separator());
+    }
+    if (pick(8) == 0) text = separator() + text;
+    if (pick(8) == 0) text += separator();
     return text;
   }
 
