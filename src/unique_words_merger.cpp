@@ -347,7 +347,7 @@ class WordSorter {
   }
 
  private:
-  // Insertion sort on the next eight bytes of each word, read once; whole words decide ties.
+  // Sorts a small group on the next eight bytes of each word, read once; whole words decide ties.
   void sort_small(WordRef* refs, std::size_t count, std::size_t depth) {
     struct Keyed {
       std::uint64_t key;
