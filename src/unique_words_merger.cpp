@@ -60,6 +60,10 @@ constexpr std::uint64_t kFirstBytes[9] = {0,
                                           0xFFFFFFFFFFFFFF,
                                           0xFFFFFFFFFFFFFFFF};
 
+// Lists are read front to back in 64-byte steps that each wait on the last; asking for the text
+// this far ahead keeps it arriving from memory in time.
+constexpr std::size_t kReadAhead = 1024;
+
 // The byte-wise sort key of a word's first eight bytes: big-endian, zero-padded.
 std::uint64_t key_of_first8(std::uint64_t little_endian_bytes) {
   return __builtin_bswap64(little_endian_bytes);
@@ -113,6 +117,7 @@ class ListParser {
   // anything but ASCII; returns false when that is the first word.
   bool read_block(char*& p) {
     if (available(p) < kBlock + 8) return false;
+    __builtin_prefetch(p + kReadAhead);
     const unicode::ByteClasses classes = unicode::classify_64(p);
     // Upper-case the block's ASCII letters first (a letter's upper case does not depend on its
     // neighbours, so words with other characters come out the same); a list in upper case, as
@@ -503,6 +508,7 @@ struct TextCursor {
   const std::uint64_t into_window = at.position - at.window;
   std::uint64_t line_feeds = into_window < 64 ? at.line_feeds >> into_window : 0;
   if (line_feeds == 0 && at.position + 64 <= list.text.size) {
+    __builtin_prefetch(start + kReadAhead);
     at.window = at.position;
     at.line_feeds = unicode::classify_64(start).whitespace;
     line_feeds = at.line_feeds;
