@@ -253,6 +253,14 @@ TEST(MergeDifferential, LargeListsSortedAndUnsorted) {
   }
 }
 
+// Enough words that ordering takes the first two bytes in one step.
+TEST(MergeDifferential, ListOfHundredThousandWords) {
+  ListMaker maker(4);
+  std::string text;
+  for (int i = 0; i < 100000; ++i) text += maker.word() + maker.separator();
+  expect_same_as_model(text, maker.messy_list(100));
+}
+
 TEST(MergeDifferential, ManyRepeatsOfFewWords) {
   ListMaker maker(3);
   std::string text;
