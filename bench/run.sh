@@ -147,11 +147,11 @@ set terminal pngcairo size 900,560 noenhanced font ",10"
 set output "$results/scaling.png"
 set title "Whole update run: wall time against master list size (median of $rounds, bars: min to max)"
 set xlabel "master list (million words)"
-set ylabel "wall time (s)"
+set ylabel "wall time (s, log scale)"
 set key top left
 set grid
+set logscale y
 set xrange [0:*]
-set yrange [0:*]
 plot "$results/sorted-sort.dat" using 1:2:3:4 with yerrorlines lc rgb "#c0392b" title "sort -u, sorted master", \
      "$results/unsorted-sort.dat" using 1:2:3:4 with yerrorlines lc rgb "#c0392b" dt 2 title "sort -u, unsorted master", \
      "$results/sorted-corvandel.dat" using 1:2:3:4 with yerrorlines lc rgb "#2471a3" title "corvandel, sorted master", \
@@ -164,5 +164,6 @@ fi
 
 if [ "${BENCH_MICRO:-1}" = 1 ]; then
   echo "=== Micro-benchmarks"
-  "$build/bench/micro_bench" --benchmark_min_time=0.2 | tee "$results/micro.txt"
+  CORVANDEL_BENCH_LIST="$build/data/$main_size/sorted/DicLists/master.txt" \
+    "$build/bench/micro_bench" --benchmark_min_time=0.2 | tee "$results/micro.txt"
 fi
