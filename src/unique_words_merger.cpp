@@ -235,8 +235,9 @@ class ListParser {
   // separated by single LFs.
   void keep_references() {
     list_.written_form = false;
-    // Room for the most words the text can hold; pages never used are never touched.
-    list_.refs.reserve(list_.text.size / 2 + 1);
+    // Room for a word per eight bytes, more than lists of ordinary words need (pages never used
+    // are never touched); a list of shorter words grows the references as it goes.
+    list_.refs.reserve(list_.text.size / 8 + 4096);
     if (count_ == 0) return;
     std::uint64_t begin = list_.written_begin;
     for (;;) {
