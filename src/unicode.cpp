@@ -364,11 +364,6 @@ ByteClasses classify_64_portable(const char* p) {
   return classes;
 }
 
-#if !defined(__SSE2__)
-ByteClasses classify_64(const char* p) {
-  return classify_64_portable(p);
-}
-#endif
 
 void upper_ascii_letters(char* p, std::size_t length) {
   std::size_t i = 0;
