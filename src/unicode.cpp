@@ -364,7 +364,6 @@ ByteClasses classify_64_portable(const char* p) {
   return classes;
 }
 
-
 void upper_ascii_letters(char* p, std::size_t length) {
   std::size_t i = 0;
 #if defined(__SSE2__)
