@@ -80,12 +80,24 @@ bool is_directory(const std::string& path) {
 }
 
 // Flushes a directory's entries to disk, so that a rename inside it survives a power cut. File
-// systems that cannot sync a directory (EINVAL) already keep renames durable on their own.
-void sync_directory(const std::string& dir) {
+// systems that cannot sync a directory (EINVAL) already keep renames durable on their own, and a
+// directory that cannot be opened for reading cannot be flushed by this process: both count as
+// flushed. A failed flush (an I/O error) is returned.
+Result<void> sync_directory(const std::string& dir) {
   int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
+  if (fd < 0) return {};
+  Result<void> synced;
+  if (::fsync(fd) != 0 && errno != EINVAL) synced = last_os_error();
   ::close(fd);
+  return synced;
+}
+
+// Makes one directory and flushes its entry in the parent, so that what is later put inside it
+// cannot vanish with it in a power cut.
+bool make_directory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) != 0) return false;
+  [[maybe_unused]] Result<void> synced = sync_directory(parent_of(path));
+  return true;
 }
 
 class PosixOutputFile final : public OutputFile {
@@ -169,13 +181,13 @@ class PosixPlatform final : public Platform {
 
   Result<void> create_directories(const std::string& path) override {
     if (path.empty()) return {};
-    if (::mkdir(path.c_str(), 0777) == 0) return {};
+    if (make_directory(path)) return {};
     int code = errno;
     if (code == ENOENT) {
       std::string parent = parent_of(path);
       if (parent.empty()) return Error{ErrorKind::other, 0, "failed to create whole tree"};
       if (Result<void> made = create_directories(parent); !made) return made;
-      if (::mkdir(path.c_str(), 0777) == 0) return {};
+      if (make_directory(path)) return {};
       code = errno;
     }
     // Another process may have made it meanwhile; that counts as success.
@@ -205,7 +217,13 @@ class PosixPlatform final : public Platform {
 
   Result<void> replace_keeping_backup(const std::string& replacement, const std::string& live,
                                       const std::string& backup) override {
+    // Each name is flushed to disk before the next step relies on it: the backup before the live
+    // name changes, so that after a power cut the old list is still found under one of them.
     if (::link(live.c_str(), backup.c_str()) == 0) {
+      if (Result<void> synced = sync_directory(parent_of(backup)); !synced) {
+        ::unlink(backup.c_str());
+        return synced;
+      }
       if (::rename(replacement.c_str(), live.c_str()) != 0) {
         Error failed = last_os_error();
         ::unlink(backup.c_str());
@@ -218,14 +236,18 @@ class PosixPlatform final : public Platform {
       if (::renameat2(AT_FDCWD, live.c_str(), AT_FDCWD, backup.c_str(), RENAME_NOREPLACE) != 0) {
         return last_os_error();
       }
+      if (Result<void> synced = sync_directory(parent_of(backup)); !synced) {
+        ::renameat2(AT_FDCWD, backup.c_str(), AT_FDCWD, live.c_str(), RENAME_NOREPLACE);
+        return synced;
+      }
       if (::rename(replacement.c_str(), live.c_str()) != 0) {
         Error failed = last_os_error();
         ::renameat2(AT_FDCWD, backup.c_str(), AT_FDCWD, live.c_str(), RENAME_NOREPLACE);
         return failed;
       }
     }
-    sync_directory(parent_of(live));
-    sync_directory(parent_of(backup));
+    // The new list is in place; a failed flush now cannot be undone and is not reported.
+    [[maybe_unused]] Result<void> synced = sync_directory(parent_of(live));
     return {};
   }
 

@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace corvandel::testing {
 namespace fs = std::filesystem;
@@ -72,6 +74,11 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
                    static_cast<rlim_t>(*options.file_size_limit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.address_space_limit) {
+      rlimit limit{static_cast<rlim_t>(*options.address_space_limit),
+                   static_cast<rlim_t>(*options.address_space_limit)};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
     if (!options.working_dir.empty() && ::chdir(options.working_dir.c_str()) != 0) ::_exit(126);
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
@@ -81,7 +88,20 @@ RunResult run_program(const fs::path& program, const RunOptions& options) {
     ::close(pipe_fds[1]);
   }
   int wait_status = 0;
-  check(::waitpid(pid, &wait_status, 0) == pid, "waitpid");
+  bool reaped = false;
+  if (options.kill_after_milliseconds) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(*options.kill_after_milliseconds);
+    for (;;) {
+      pid_t waited = ::waitpid(pid, &wait_status, WNOHANG);
+      check(waited >= 0, "waitpid");
+      reaped = waited == pid;
+      if (reaped || std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    if (!reaped) ::kill(pid, SIGKILL);
+  }
+  if (!reaped) check(::waitpid(pid, &wait_status, 0) == pid, "waitpid");
   RunResult result;
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
   result.out = read_file(out);

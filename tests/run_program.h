@@ -21,6 +21,11 @@ struct RunOptions {
   // Runs the child with standard output closed, or connected to a pipe nobody reads.
   bool close_stdout = false;
   bool stdout_to_closed_pipe = false;
+
+  // Limits the child's address space (RLIMIT_AS), in bytes.
+  std::optional<long> address_space_limit;
+  // Kills the child with SIGKILL when it still runs this many milliseconds after its start.
+  std::optional<long> kill_after_milliseconds;
 };
 
 struct RunResult {
