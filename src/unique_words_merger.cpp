@@ -35,9 +35,6 @@ using Byte = unsigned char;
 
 // --- Reading a list ---
 
-constexpr std::uint64_t kEachByte = 0x0101010101010101;
-constexpr std::uint64_t kHighBits = 0x8080808080808080;
-
 std::uint64_t load8(const char* p) {
   std::uint64_t value;
   std::memcpy(&value, p, sizeof value);
