@@ -83,7 +83,7 @@ bool is_continuation(Byte b) {
 }
 
 // The length of the well-formed sequence at p, whose first byte is not ASCII, or 0.
-std::size_t multibyte_length(const Byte* p, std::size_t available) {
+[[gnu::always_inline]] inline std::size_t multibyte_length(const Byte* p, std::size_t available) {
   const LeadByte lead = kLeadBytes[p[0] - 0x80];
   if (lead.length == 0 || lead.length > available) return 0;
   if (p[1] < lead.second_min || p[1] > lead.second_max) return 0;
@@ -94,10 +94,6 @@ std::size_t multibyte_length(const Byte* p, std::size_t available) {
 }
 
 // --- Whitespace ---
-
-bool is_ascii_whitespace(Byte b) {
-  return b == 0x20 || (b >= 0x09 && b <= 0x0D);
-}
 
 // The byte at `index`, or 0 past the end; 0 never continues a sequence, so a short text simply
 // fails the comparisons.
@@ -172,7 +168,7 @@ struct Decoded {
   std::size_t length;
 };
 
-Decoded decode_multibyte(const Byte* p, std::size_t available) {
+[[gnu::always_inline]] inline Decoded decode_multibyte(const Byte* p, std::size_t available) {
   const Byte lead = p[0];
   const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
   if (length == 0 || length > available) return {kNoCodePoint, 1};
@@ -204,7 +200,7 @@ std::size_t encode(char32_t c, char* out) {
   return 4;
 }
 
-const UpperMapping& upper_mapping(char32_t c) {
+[[gnu::always_inline]] constexpr const UpperMapping& upper_mapping(char32_t c) {
   if (c > kUpperLastMapped) return kUpperMappings[0];
   const unsigned block = kUpperStage1[c >> kUpperBlockShift];
   return kUpperMappings[kUpperStage2[block * kUpperBlockSize + (c & (kUpperBlockSize - 1))]];
@@ -242,17 +238,62 @@ void append_upper_slow(const Byte* p, const Byte* end, std::string& out) {
   }
 }
 
-// True when every character of [p, end) has an upper case of its own byte length.
-bool keeps_length_when_upper(const Byte* p, const Byte* end) {
+constexpr std::size_t encoded_length(char32_t c) {
+  return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
+// The byte length of the upper-case form of `c` under `mapping`.
+constexpr std::size_t upper_length(char32_t c, const UpperMapping& mapping) {
+  if (mapping.count == 1) return encoded_length(static_cast<char32_t>(c + mapping.value));
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < mapping.count; ++i) {
+    length += encoded_length(kUpperExpansions[mapping.value + i]);
+  }
+  return length;
+}
+
+// What upper-casing does to a character.
+enum CaseChange : std::uint8_t { kKeeps, kSameLength, kOtherLength };
+
+constexpr CaseChange case_change(char32_t c) {
+  const UpperMapping& mapping = upper_mapping(c);
+  if (mapping.count == 0) return kKeeps;
+  return upper_length(c, mapping) == encoded_length(c) ? kSameLength : kOtherLength;
+}
+
+// Case changes of the two-byte characters, U+0080 to U+07FF (Latin, Greek, Cyrillic and more),
+// indexed by code point.
+constexpr std::array<CaseChange, 0x800> kTwoByteCaseChanges = [] {
+  std::array<CaseChange, 0x800> table{};
+  for (char32_t c = 0x80; c < 0x800; ++c) table[c] = case_change(c);
+  return table;
+}();
+
+// U+4000 to U+9FFF (three-byte sequences led by E4 to E9: CJK ideographs and Yijing hexagrams)
+// have no case and hold no whitespace, so words of them need only be validated.
+constexpr bool no_case_between(char32_t first, char32_t last) {
+  for (char32_t c = first; c <= last; ++c) {
+    if (case_change(c) != kKeeps) return false;
+  }
+  return true;
+}
+static_assert(no_case_between(0x4000, 0x9FFF));
+
+// True when every character of [p, end) has an upper case of its own byte length; `changes` is
+// set when any character has an upper case other than itself.
+bool keeps_length_when_upper(const Byte* p, const Byte* end, bool& changes) {
   while (p != end) {
     if (*p < 0x80) {
+      changes |= *p >= 'a' && *p <= 'z';
       ++p;
       continue;
     }
     const Decoded decoded = decode_multibyte(p, static_cast<std::size_t>(end - p));
-    char upper[kMaxUpperBytes];
-    const std::size_t upper_length = encode_upper(decoded.code_point, upper);
-    if (upper_length != 0 && upper_length != decoded.length) return false;
+    const UpperMapping& mapping = upper_mapping(decoded.code_point);
+    if (mapping.count != 0) {
+      if (upper_length(decoded.code_point, mapping) != decoded.length) return false;
+      changes = true;
+    }
     p += decoded.length;
   }
   return true;
@@ -268,6 +309,10 @@ void upper_same_length(char* p, char* end) {
       continue;
     }
     const Decoded decoded = decode_multibyte(bytes(p), static_cast<std::size_t>(end - p));
+    if (decoded.length == 2 && kTwoByteCaseChanges[decoded.code_point] == kKeeps) {
+      p += 2;
+      continue;
+    }
     char upper[kMaxUpperBytes];
     if (encode_upper(decoded.code_point, upper) != 0) std::memcpy(p, upper, decoded.length);
     p += decoded.length;
@@ -289,6 +334,127 @@ bool is_valid_utf8(std::string_view text) {
     p += length;
   }
   return true;
+}
+
+// The high bits of eight bytes gathered into the low eight bits, byte i to bit i.
+std::uint64_t gather_high_bits(std::uint64_t marks) {
+  return ((marks >> 7) * 0x0102040810204080) >> 56;
+}
+
+ByteClasses classify_64_portable(const char* p) {
+  constexpr std::uint64_t kLow7 = 0x7F * kEachByte;
+  ByteClasses classes{0, 0, 0};
+  for (int i = 0; i < 8; ++i) {
+    std::uint64_t x = load8(bytes(p) + 8 * i);
+    if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
+    // Per-byte sums that never carry: the low seven bits plus at most 0x7F.
+    const std::uint64_t low = x & kLow7;
+    const std::uint64_t ascii = ~x & kHighBits;
+    const std::uint64_t at_least_tab = low + (0x80 - 0x09) * kEachByte;
+    const std::uint64_t past_cr = low + (0x80 - 0x0E) * kEachByte;
+    const std::uint64_t not_space = ((x ^ (0x20 * kEachByte)) & kLow7) + kLow7;
+    const std::uint64_t whitespace = ((at_least_tab & ~past_cr) | ~not_space) & ascii;
+    const std::uint64_t lower =
+        (low + (0x80 - 'a') * kEachByte) & ~(low + (0x80 - 'z' - 1) * kEachByte) & ascii;
+    const int shift = 8 * i;
+    classes.whitespace |= gather_high_bits(whitespace & kHighBits) << shift;
+    classes.non_ascii |= gather_high_bits(x & kHighBits) << shift;
+    classes.lower |= gather_high_bits(lower & kHighBits) << shift;
+  }
+  return classes;
+}
+
+void upper_ascii_letters(char* p, std::size_t length) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i a = _mm_set1_epi8('a');
+  const __m128i twenty_five = _mm_set1_epi8(25);
+  const __m128i case_bit = _mm_set1_epi8(0x20);
+  for (; i + 16 <= length; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i from_a = _mm_sub_epi8(v, a);
+    const __m128i lower = _mm_cmpeq_epi8(_mm_min_epu8(from_a, twenty_five), from_a);
+    if (_mm_movemask_epi8(lower) == 0) continue;  // most text needs no store
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i),
+                     _mm_sub_epi8(v, _mm_and_si128(lower, case_bit)));
+  }
+#endif
+  constexpr std::uint64_t kLow7 = 0x7F * kEachByte;
+  for (; i + 8 <= length; i += 8) {
+    const std::uint64_t x = load8(bytes(p + i));
+    const std::uint64_t low = x & kLow7;
+    const std::uint64_t lower =
+        (low + (0x80 - 'a') * kEachByte) & ~(low + (0x80 - 'z' - 1) * kEachByte) & ~x & kHighBits;
+    if (lower == 0) continue;
+    const std::uint64_t upper = x ^ (lower >> 2);
+    std::memcpy(p + i, &upper, sizeof upper);
+  }
+  for (; i < length; ++i) p[i] = upper_ascii_char(static_cast<Byte>(p[i]));
+}
+
+WordScan scan_word(std::string_view text) {
+  const Byte* const begin = bytes(text.data());
+  const Byte* const end = begin + text.size();
+  const Byte* p = begin;
+  WordScan scan{0, false, true};
+  while (p != end) {
+    const Byte lead = *p;
+    if (lead < 0x80) {
+      if (is_ascii_whitespace(lead)) break;
+      scan.changes |= lead >= 'a' && lead <= 'z';
+      ++p;
+      continue;
+    }
+    const std::size_t length = multibyte_length(p, static_cast<std::size_t>(end - p));
+    if (length == 0) return {kNotUtf8, false, false};
+    if (length == 2 && lead != 0xC2) {
+      const CaseChange change = kTwoByteCaseChanges[((lead & 0x1F) << 6) | (p[1] & 0x3F)];
+      scan.changes |= change != kKeeps;
+      scan.keeps_length &= change != kOtherLength;
+      p += 2;
+      continue;
+    }
+    if (lead >= 0xE4 && lead <= 0xE9) {
+      p += length;
+      continue;
+    }
+    // Whitespace beyond ASCII starts with C2, E1, E2 or E3.
+    if ((lead == 0xC2 || (lead >= 0xE1 && lead <= 0xE3)) &&
+        multibyte_whitespace_length(std::string_view(reinterpret_cast<const char*>(p), length)) !=
+            0) {
+      break;
+    }
+    const Decoded decoded = decode_multibyte(p, length);
+    const UpperMapping& mapping = upper_mapping(decoded.code_point);
+    if (mapping.count != 0) {
+      scan.changes = true;
+      if (upper_length(decoded.code_point, mapping) != length) scan.keeps_length = false;
+    }
+    p += length;
+  }
+  scan.length = static_cast<std::size_t>(p - begin);
+  return scan;
+}
+
+std::size_t whitespace_run_length(std::string_view text) {
+  const Byte* const begin = bytes(text.data());
+  const Byte* const end = begin + text.size();
+  const Byte* p = begin;
+  while (p != end) {
+    if (*p < 0x80) {
+      if (!is_ascii_whitespace(*p)) break;
+      ++p;
+      continue;
+    }
+    const std::size_t length = multibyte_length(p, static_cast<std::size_t>(end - p));
+    if (length == 0) return kNotUtf8;
+    if (multibyte_whitespace_length(std::string_view(reinterpret_cast<const char*>(p), length)) ==
+        0) {
+      break;
+    }
+    p += length;
+  }
+  return static_cast<std::size_t>(p - begin);
 }
 
 bool is_whitespace(char32_t c) {
@@ -331,14 +497,19 @@ void append_upper(std::string_view word, std::string& out) {
   append_upper_slow(begin + ascii_length, end, out);
 }
 
+void upper_in_place_keeping_length(char* word, std::size_t length) {
+  upper_same_length(word, word + length);
+}
+
 bool upper_in_place(char* word, std::size_t length) {
   const Byte* const begin = bytes(word);
   const Byte* const end = begin + length;
   const std::size_t ascii_length = static_cast<std::size_t>(skip_ascii(begin, end) - begin);
   // Check everything before writing anything: a refused word stays as it was.
-  if (!keeps_length_when_upper(begin + ascii_length, end)) return false;
+  bool changes = false;
+  if (!keeps_length_when_upper(begin + ascii_length, end, changes)) return false;
   upper_ascii(word, ascii_length);
-  upper_same_length(word + ascii_length, word + length);
+  if (changes) upper_same_length(word + ascii_length, word + length);
   return true;
 }
 

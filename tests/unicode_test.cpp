@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace corvandel::unicode {
@@ -414,6 +415,29 @@ TEST(UpperInPlace, RefusesWhenTheLengthChanges) {
   EXPECT_EQ(upper_in_place("abc" + utf8(0x0390) + "def"), std::nullopt);
 }
 
+// For every code point, the scan of a word says what upper-casing it does, and upper-casing in
+// place where the scan allows it gives the upper case.
+TEST(Scanning, KnowsWhatUpperCasingDoesToEveryCodePoint) {
+  for (char32_t c = 0x80; c <= 0x10FFFF; ++c) {
+    if (is_surrogate(c)) continue;
+    const std::string word = "AB" + utf8(c);
+    const WordScan scan = scan_word(word);
+    if (is_whitespace(c)) {
+      ASSERT_EQ(scan.length, 2u) << name(c);
+      continue;
+    }
+    const std::string upper_word = upper(word);
+    ASSERT_EQ(scan.length, word.size()) << name(c);
+    ASSERT_EQ(scan.changes, upper_word != word) << name(c);
+    ASSERT_EQ(scan.keeps_length, upper_word.size() == word.size()) << name(c);
+    if (scan.keeps_length) {
+      std::string in_place = "ab" + utf8(c);
+      upper_in_place_keeping_length(in_place.data(), in_place.size());
+      ASSERT_EQ(in_place, upper_word) << name(c);
+    }
+  }
+}
+
 // Every code point, alone and behind ASCII: both functions agree, produce valid UTF-8, and
 // upper-casing the result again changes nothing.
 TEST(Upper, ConsistentForEveryCodePoint) {
@@ -431,6 +455,82 @@ TEST(Upper, ConsistentForEveryCodePoint) {
       }
     }
   }
+}
+
+// Byte classes of 64-byte blocks, both implementations, and upper-casing of ASCII letters,
+// against a byte-by-byte reading.
+TEST(Scanning, ClassifiesAndUpperCasesEveryByte) {
+  std::vector<unsigned char> bytes(256);
+  for (unsigned b = 0; b < 256; ++b) bytes[b] = static_cast<unsigned char>(b);
+  std::uint32_t state = 12345;
+  for (int round = 0; round < 200; ++round) {
+    char block[64];
+    for (int i = 0; i < 64; ++i) {
+      // Every byte value appears at every position over the rounds; the rest are random.
+      state = state * 1103515245 + 12345;
+      block[i] = static_cast<char>(round < 4 ? bytes[(64 * round + i) % 256] : state >> 24);
+    }
+    std::uint64_t whitespace = 0, non_ascii = 0, lower = 0;
+    std::string upper(block, 64);
+    for (int i = 0; i < 64; ++i) {
+      const auto b = static_cast<unsigned char>(block[i]);
+      const std::uint64_t bit = std::uint64_t{1} << i;
+      if (b == 0x20 || (b >= 0x09 && b <= 0x0D)) whitespace |= bit;
+      if (b >= 0x80) non_ascii |= bit;
+      if (b >= 'a' && b <= 'z') {
+        lower |= bit;
+        upper[i] = static_cast<char>(b - 0x20);
+      }
+    }
+    for (const ByteClasses& classes : {classify_64(block), classify_64_portable(block)}) {
+      ASSERT_EQ(classes.whitespace, whitespace) << "round " << round;
+      ASSERT_EQ(classes.non_ascii, non_ascii) << "round " << round;
+      ASSERT_EQ(classes.lower, lower) << "round " << round;
+    }
+    // Every length and alignment of the same bytes.
+    for (std::size_t from = 0; from < 64; from += 7) {
+      for (std::size_t length = 0; from + length <= 64; length += 5) {
+        std::string copy(block, 64);
+        upper_ascii_letters(copy.data() + from, length);
+        ASSERT_EQ(copy, std::string(block, from) + upper.substr(from, length) +
+                            std::string(block + from + length, 64 - from - length))
+            << "round " << round << " from " << from << " length " << length;
+      }
+    }
+  }
+}
+
+TEST(Scanning, WordAndWhitespaceRuns) {
+  auto length = [](std::string_view text) { return scan_word(text).length; };
+  EXPECT_EQ(length("abc def"), 3u);
+  EXPECT_EQ(length("a\xC3\xA9\xE2\x80\x8B\xC2\xA0"
+                   "b"),
+            6u);  // stops at U+00A0
+  EXPECT_EQ(length("\xEF\xBB\xBF"
+                   "x\xE3\x80\x80"),
+            4u);  // stops at U+3000
+  EXPECT_EQ(length(std::string_view("a\0b\x1F\x7F", 5)), 5u);
+  EXPECT_EQ(length("ab"), 2u);
+  EXPECT_EQ(length("ab\xC3"), kNotUtf8);
+  EXPECT_EQ(length("ab\xC3 "), kNotUtf8);
+  EXPECT_EQ(length("\xED\xA0\x80"), kNotUtf8);
+  // What upper-casing the word takes.
+  const auto changes = [](std::string_view text) {
+    const WordScan scan = scan_word(text);
+    return std::pair(scan.changes, scan.keeps_length);
+  };
+  EXPECT_EQ(changes("ABC\xC3\x89\xE4\xB8\x80 x"), std::pair(false, true));
+  EXPECT_EQ(changes("ABc"), std::pair(true, true));
+  EXPECT_EQ(changes("A\xC3\xA9"), std::pair(true, true));   // é
+  EXPECT_EQ(changes("A\xC3\x9F"), std::pair(true, true));   // ß to SS
+  EXPECT_EQ(changes("A\xC4\xB1"), std::pair(true, false));  // ı to I
+  EXPECT_EQ(changes("\xC5\x89"), std::pair(true, false));   // ŉ to ʼN
+  EXPECT_EQ(whitespace_run_length(" \t\xC2\x85\xE2\x80\xA8\xE2\x81\x9F"
+                                  "x "),
+            10u);
+  EXPECT_EQ(whitespace_run_length("\xE2\x80\x8B "), 0u);  // zero-width space is no whitespace
+  EXPECT_EQ(whitespace_run_length("  \xE2\x80"), kNotUtf8);
+  EXPECT_EQ(whitespace_run_length(""), 0u);
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ std::vector<std::string> words_of(std::string_view text) {
   Result<WordList> list = parse_word_list(file_data(text));
   EXPECT_TRUE(list.ok());
   if (!list) return {};
-  return {list.value().words.begin(), list.value().words.end()};
+  std::vector<std::string_view> words = list.value().words();
+  return {words.begin(), words.end()};
 }
 
 class StringOutput : public OutputFile {
@@ -42,10 +43,19 @@ class StringOutput : public OutputFile {
   int writes = 0;
 };
 
-std::string list_text(std::vector<std::string_view> current, std::vector<std::string_view> update) {
+// The list written by merging the words of two list texts.
+StringOutput merged_output(std::string_view current_text, std::string_view update_text) {
+  Result<WordList> current = parse_word_list(file_data(current_text));
+  Result<WordList> update = parse_word_list(file_data(update_text));
   StringOutput out;
-  EXPECT_TRUE(write_word_list(out, merge_distinct(current, update)).ok());
-  return out.text;
+  EXPECT_TRUE(current.ok() && update.ok());
+  if (!current || !update) return out;
+  EXPECT_TRUE(write_word_list(out, merge_distinct(current.value(), update.value())).ok());
+  return out;
+}
+
+std::string list_text(std::string_view current_text, std::string_view update_text) {
+  return merged_output(current_text, update_text).text;
 }
 
 TEST(WordListFormat, SplitsAtExactlyTheWhitespaceSet) {
@@ -72,7 +82,7 @@ TEST(WordListFormat, ByteOrderMarkBelongsToTheFirstWord) {
   EXPECT_THAT(words_of("\xEF\xBB\xBFword rest"), ElementsAre("\xEF\xBB\xBFWORD", "REST"));
   EXPECT_THAT(words_of("\xEF\xBB\xBF\r\nword"), ElementsAre("\xEF\xBB\xBF", "WORD"));
   // A mark sorts after every word that starts below U+FEFF.
-  EXPECT_EQ(list_text({"\xEF\xBB\xBFZ", "\xE4\xB8\x80"}, {"Z"}), "Z\n\xE4\xB8\x80\n\xEF\xBB\xBFZ");
+  EXPECT_EQ(list_text("\xEF\xBB\xBFZ \xE4\xB8\x80", "Z"), "Z\n\xE4\xB8\x80\n\xEF\xBB\xBFZ");
 }
 
 TEST(WordListFormat, UpperCasesWithTheFullMapping) {
@@ -84,8 +94,9 @@ TEST(WordListFormat, UpperCasesWithTheFullMapping) {
       parse_word_list(file_data("abc \xC4\xB1s \xC3\xA9t\xC3\xA9 stra\xC3\x9F"
                                 "e"));
   ASSERT_TRUE(list.ok());
-  EXPECT_EQ(list.value().changed.size(), 1u) << "only the dotless i shrinks";
-  EXPECT_THAT(list.value().words, ElementsAre("ABC", "IS", "\xC3\x89T\xC3\x89", "STRASSE"));
+  const std::vector<char>& spill = list.value().spill;
+  EXPECT_EQ(std::string(spill.begin(), spill.end()), "IS") << "only the dotless i shrinks";
+  EXPECT_THAT(list.value().words(), ElementsAre("ABC", "IS", "\xC3\x89T\xC3\x89", "STRASSE"));
 }
 
 TEST(WordListFormat, RefusesInvalidUtf8) {
@@ -98,23 +109,34 @@ TEST(WordListFormat, RefusesInvalidUtf8) {
 }
 
 TEST(WordListFormat, MergedListIsSortedDistinctAndJoinedByLineFeeds) {
-  EXPECT_EQ(list_text({"B", "APPLES", "APPLE", "1ST"}, {"APPLE", "\xC3\x89", "Z", "B"}),
+  EXPECT_EQ(list_text("B APPLES APPLE 1ST", "APPLE \xC3\x89 Z B"),
             "1ST\nAPPLE\nAPPLES\nB\nZ\n\xC3\x89");
-  EXPECT_EQ(list_text({}, {"ONLY"}), "ONLY");
+  EXPECT_EQ(list_text("", "ONLY"), "ONLY");
+  EXPECT_EQ(list_text("ONLY", ""), "ONLY");
   // Case variants collapse after upper-casing, into the form written back.
-  std::vector<std::string> words = words_of("apple Banana\r\ncherry banana\n\nDate  apple");
-  std::vector<std::string_view> views(words.begin(), words.end()), none;
-  EXPECT_EQ(list_text(views, none), "APPLE\nBANANA\nCHERRY\nDATE");
+  EXPECT_EQ(list_text("apple Banana\r\ncherry banana\n\nDate  apple", ""),
+            "APPLE\nBANANA\nCHERRY\nDATE");
+  // A list already in written form, and one that only looks sorted before upper-casing.
+  EXPECT_EQ(list_text("ANT\nBEE\nCAT", "bee\ndog"), "ANT\nBEE\nCAT\nDOG");
+  EXPECT_EQ(list_text("Zz\nab\nab", "AB"), "AB\nZZ");
+  EXPECT_EQ(list_text("A\nA\nB", "B\nB\nC"), "A\nB\nC");
 }
 
 TEST(WordListFormat, WrittenListReadsBackAsTheSameWords) {
-  std::vector<std::string> long_words{std::string(3 << 20, 'X'), "A", std::string(700000, 'B')};
-  std::vector<std::string_view> views(long_words.begin(), long_words.end()), none;
-  StringOutput out;
-  std::vector<std::string_view> merged = merge_distinct(views, none);
-  ASSERT_TRUE(write_word_list(out, merged).ok());
+  const std::string x(3 << 20, 'X');
+  const std::string b(700000, 'B');
+  StringOutput out = merged_output(x + " A\n" + b, "");
   EXPECT_GT(out.writes, 1) << "large output is written in blocks";
-  EXPECT_THAT(words_of(out.text), ElementsAre("A", long_words[2], long_words[0]));
+  EXPECT_THAT(words_of(out.text), ElementsAre("A", b, x));
+}
+
+TEST(WordListFormat, WordsOfSixteenMebibytesAndMore) {
+  // Longer than the length field of a word reference holds.
+  const std::string lower((1 << 24) + 3, 'x');
+  const std::string upper(lower.size(), 'X');
+  StringOutput out = merged_output("b " + lower + " a", lower + " \xC3\x9F");
+  EXPECT_EQ(out.text, "A\nB\nSS\n" + upper);
+  EXPECT_THAT(words_of(lower + "\xC4\xB1"), ElementsAre(upper + "I"));
 }
 
 TEST(ListKind, IsDecidedByTheFileName) {

@@ -1,0 +1,205 @@
+// Micro-benchmarks of the merge pass's hot loops: UTF-8 validation, reading a list (splitting and
+// upper-casing), upper-casing alone, ordering, and writing the merged list.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "main.h"
+#include "unicode.h"
+#include "unique_words_merger.h"
+
+// The merge pass's exits belong to the update run; nothing measured here reaches them.
+namespace corvandel {
+void print_stdout(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+void print_stderr(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
+void pause_and_exit() {
+  std::abort();
+}
+void fatal_failure(const Error& error, std::string_view context, std::source_location) {
+  std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(context.size()), context.data(),
+               error.text.c_str());
+  std::abort();
+}
+}  // namespace corvandel
+
+namespace {
+using namespace corvandel;
+
+constexpr std::size_t kWords = 500'000;
+
+// Words of 3 to 14 characters, one in sixteen with Latin-1, Greek or Cyrillic letters.
+std::vector<std::string> make_words(bool mixed_case, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  auto pick = [&](std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
+  };
+  static const char* const kOther[] = {"\xC3\xA9", "\xC3\x89", "\xCE\xB1", "\xCE\x91",
+                                       "\xD0\xB4", "\xD0\x94", "\xC3\x9F", "\xE4\xB8\x80"};
+  std::vector<std::string> words;
+  for (std::size_t i = 0; i < kWords; ++i) {
+    std::string word;
+    const bool other = pick(16) == 0;
+    for (std::size_t n = 3 + pick(12); n > 0; --n) {
+      if (other && pick(3) == 0) {
+        word += kOther[pick(std::size(kOther))];
+      } else {
+        word += static_cast<char>((mixed_case && pick(2) == 0 ? 'a' : 'A') + pick(26));
+      }
+    }
+    words.push_back(word);
+  }
+  return words;
+}
+
+std::string join(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : "\n") + word;
+  return text;
+}
+
+// A list this program wrote: upper case, sorted, distinct.
+const std::string& written_text() {
+  static const std::string text = [] {
+    std::set<std::string> set;
+    for (const std::string& word : make_words(true, 1)) {
+      std::string upper;
+      unicode::append_upper(word, upper);
+      set.insert(upper);
+    }
+    return join({set.begin(), set.end()});
+  }();
+  return text;
+}
+
+// A list from elsewhere: mixed case, unsorted.
+const std::string& mixed_text() {
+  static const std::string text = join(make_words(true, 2));
+  return text;
+}
+
+FileData file_data(const std::string& text) {
+  FileData data{std::make_unique_for_overwrite<char[]>(text.size()), text.size()};
+  std::memcpy(data.data(), text.data(), text.size());
+  return data;
+}
+
+WordList parsed(const std::string& text) {
+  Result<WordList> list = parse_word_list(file_data(text));
+  if (!list) std::abort();
+  return std::move(list.value());
+}
+
+class NullOutput : public OutputFile {
+ public:
+  Result<void> write(std::string_view bytes) override {
+    benchmark::DoNotOptimize(bytes.data());
+    return {};
+  }
+  Result<void> finish() override { return {}; }
+};
+
+void BM_ValidateUtf8(benchmark::State& state) {
+  const std::string& text = mixed_text();
+  for (auto _ : state) benchmark::DoNotOptimize(unicode::is_valid_utf8(text));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_ValidateUtf8);
+
+// Validating, splitting and upper-casing; the copy of the text into a fresh buffer, which a
+// read from a file would do, is not timed.
+void read_list(benchmark::State& state, const std::string& text) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    FileData data = file_data(text);
+    state.ResumeTiming();
+    Result<WordList> list = parse_word_list(std::move(data));
+    benchmark::DoNotOptimize(list.ok());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+void BM_ReadWrittenList(benchmark::State& state) {
+  read_list(state, written_text());
+}
+void BM_ReadMixedList(benchmark::State& state) {
+  read_list(state, mixed_text());
+}
+BENCHMARK(BM_ReadWrittenList);
+BENCHMARK(BM_ReadMixedList);
+
+// Reading the list file named by CORVANDEL_BENCH_LIST, when set (e.g. a generated master list).
+void BM_ReadListFile(benchmark::State& state) {
+  const char* path = std::getenv("CORVANDEL_BENCH_LIST");
+  if (path == nullptr) {
+    state.SkipWithError("CORVANDEL_BENCH_LIST is not set");
+    return;
+  }
+  Result<FileData> data = platform().read_file(path);
+  if (!data) {
+    state.SkipWithError("cannot read CORVANDEL_BENCH_LIST");
+    return;
+  }
+  const std::string text(data.value().view());
+  read_list(state, text);
+}
+BENCHMARK(BM_ReadListFile)->Unit(benchmark::kMillisecond);
+
+void BM_UpperCaseWords(benchmark::State& state) {
+  const std::vector<std::string> words = make_words(true, 3);
+  std::vector<std::string> copies = words;
+  std::string spilled;
+  for (auto _ : state) {
+    for (std::string& word : copies) {
+      if (!unicode::upper_in_place(word.data(), word.size())) {
+        spilled.clear();
+        unicode::append_upper(word, spilled);
+      }
+    }
+    state.PauseTiming();
+    copies = words;
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * words.size()));
+}
+BENCHMARK(BM_UpperCaseWords);
+
+// Ordering an unsorted list (a list in written form is recognised and not sorted again).
+void BM_SortMixedList(benchmark::State& state) {
+  WordList none = parsed("");
+  for (auto _ : state) {
+    state.PauseTiming();
+    WordList list = parsed(mixed_text());
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(merge_distinct(list, none).current);
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kWords));
+}
+BENCHMARK(BM_SortMixedList);
+
+// Merging a written list with a sorted list of a tenth of its size and writing the result.
+void BM_WriteMergedList(benchmark::State& state) {
+  WordList current = parsed(written_text());
+  std::string update_text;
+  const std::vector<std::string_view> words = current.words();
+  for (std::size_t i = 0; i < words.size(); i += 10) update_text += std::string(words[i]) + "X\n";
+  WordList update = parsed(update_text);
+  const MergedWords merged = merge_distinct(current, update);
+  NullOutput out;
+  for (auto _ : state) benchmark::DoNotOptimize(write_word_list(out, merged).ok());
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * (written_text().size() + update_text.size())));
+}
+BENCHMARK(BM_WriteMergedList);
+
+}  // namespace
+
+BENCHMARK_MAIN();

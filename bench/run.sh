@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# Times a whole corvandel update run on large generated lists against the same two merges done
+# with `LC_ALL=C sort -u` and against `cat` + `sync` copying the same bytes (the floor of a
+# durable rewrite). Prints medians, spreads and ratios, plots wall time against list size, and
+# runs the micro-benchmarks of the merge pass's hot loops.
+#
+# Settings (environment):
+#   BENCH_SIZES   master list sizes in millions of words   (default "1 2 5 10 20")
+#   BENCH_ROUNDS  rounds per measurement                   (default 3)
+#   BENCH_MAIN    the size whose ratios are the headline   (default 5, or the largest size below)
+#   BENCH_MICRO   1 to run the micro-benchmarks            (default 1)
+#   BENCH_BUILD   build and scratch folder                 (default build/bench)
+#
+# Quick run: BENCH_SIZES="1" BENCH_ROUNDS=1 bench/run.sh
+# Results go to $BENCH_BUILD/results: runs.tsv (every measurement), summary.txt, scaling.png,
+# micro.txt.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh g++ cmake ninja-build time gnuplot-nox libbenchmark-dev
+
+sizes=${BENCH_SIZES:-"1 2 5 10 20"}
+rounds=${BENCH_ROUNDS:-3}
+build=${BENCH_BUILD:-build/bench}
+main_size=${BENCH_MAIN:-5}
+case " $sizes " in *" $main_size "*) ;; *) main_size=$(echo "$sizes" | tr ' ' '\n' | sort -n | tail -1) ;; esac
+results=$build/results
+work=$build/work
+mkdir -p "$results"
+
+echo "=== Building (release with debug info, as the linux preset)"
+CXX=${CXX:-g++} cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCORVANDEL_BUILD_BENCH=ON -DCORVANDEL_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j 2 >/dev/null
+corvandel=$(realpath "$build/corvandel")
+
+echo "=== Generating lists"
+for size in $sizes; do
+  data=$build/data/$size
+  if [ ! -e "$data/done" ]; then
+    rm -rf "$data"
+    "$build/bench/gen_lists" "$((size * 1000000))" "$data"
+    touch "$data/done"
+  fi
+done
+
+# A fresh copy of a data set's DicLists, flushed to disk so that no earlier write-back competes
+# with the measured run.
+prepare() {
+  rm -rf "$work"
+  mkdir -p "$work"
+  cp -r "$1/DicLists" "$work/"
+  sync
+}
+
+# measure SIZE SET TOOL ROUND: runs one tool on a fresh copy and appends its wall time (s) and
+# peak resident memory (KiB) to runs.tsv.
+measure() {
+  local size=$1 set=$2 tool=$3 round=$4
+  prepare "$build/data/$size/$set"
+  local lists
+  lists=$(realpath "$work/DicLists")
+  local timing=$work/timing
+  case $tool in
+    corvandel)
+      QUILLMERE_DIR="$(realpath "$work")/" /usr/bin/time -f "%e %M" -o "$timing" \
+        "$corvandel" </dev/null >"$work/console" ;;
+    sort)
+      /usr/bin/time -f "%e %M" -o "$timing" sh -c '
+        LC_ALL=C sort -u "$1/reduced.txt" "$1/update_words.txt" -o "$1/reduced.new" &&
+        LC_ALL=C sort -u "$1/master.txt" "$1/reduced.new" -o "$1/master.new"' sh "$lists" ;;
+    cat)
+      /usr/bin/time -f "%e %M" -o "$timing" sh -c '
+        cat "$1/reduced.txt" "$1/update_words.txt" >"$1/reduced.new" &&
+        cat "$1/master.txt" "$1/reduced.new" >"$1/master.new" &&
+        sync "$1/reduced.new" "$1/master.new"' sh "$lists" ;;
+  esac
+  printf '%s\t%s\t%s\t%s\t%s\n' "$size" "$set" "$tool" "$round" "$(tr ' ' '\t' <"$timing")" \
+    >>"$results/runs.tsv"
+}
+
+echo "=== Measuring: sizes $sizes (million words), $rounds rounds"
+printf 'size\tset\ttool\tround\twall_s\tmaxrss_kib\n' >"$results/runs.tsv"
+for size in $sizes; do
+  for set in sorted unsorted; do
+    for round in $(seq "$rounds"); do
+      for tool in corvandel sort cat; do measure "$size" "$set" "$tool" "$round"; done
+    done
+    printf '  %sM %s done\n' "$size" "$set"
+  done
+done
+rm -rf "$work"
+
+# Medians and spreads per size, set and tool: size set tool median min max rss_median.
+awk -F'\t' 'NR > 1 { key = $1 "\t" $2 "\t" $3; t[key] = t[key] " " $5; m[key] = m[key] " " $6 }
+  function median(list,   v, n, i, j, x) {
+    n = split(list, v, " ")
+    for (i = 2; i <= n; i++) { x = v[i]; for (j = i - 1; j > 0 && v[j] + 0 > x + 0; j--) v[j + 1] = v[j]; v[j + 1] = x }
+    lo = v[1]; hi = v[n]
+    return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+  }
+  END { for (k in t) { tm = median(t[k]); tlo = lo; thi = hi; print k "\t" tm "\t" tlo "\t" thi "\t" median(m[k]) } }' \
+  "$results/runs.tsv" | sort -k1,1n -k2,2 -k3,3 >"$results/medians.tsv"
+
+largest_list_kib() {
+  local bytes
+  bytes=$(stat -c %s "$build/data/$1/$2/DicLists/master.txt")
+  echo $((bytes / 1024))
+}
+
+{
+  echo "corvandel benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores," \
+    "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $rounds rounds"
+  echo
+  printf '%-6s %-9s %-10s %9s %19s %10s\n' size set tool "median s" "spread s" "peak MiB"
+  awk -F'\t' '{ printf "%-6s %-9s %-10s %9.3f %9.3f..%-8.3f %10.1f\n", $1 "M", $2, $3, $4, $5, $6, $7 / 1024 }' \
+    "$results/medians.tsv"
+  echo
+  printf '%-6s %-9s %14s %14s %14s %16s\n' size set "corv/sort time" "corv/cat time" "corv/sort RSS" "corv RSS/master"
+  for size in $sizes; do
+    for set in sorted unsorted; do
+      awk -F'\t' -v size="$size" -v set="$set" -v list_kib="$(largest_list_kib "$size" "$set")" '
+        $1 == size && $2 == set { t[$3] = $4; m[$3] = $7 }
+        END { printf "%-6s %-9s %14.3f %14.2f %14.3f %16.2f\n", size "M", set, t["corvandel"] / t["sort"],
+                t["corvandel"] / t["cat"], m["corvandel"] / m["sort"], m["corvandel"] / list_kib }' \
+        "$results/medians.tsv"
+    done
+  done
+  echo
+  for set in sorted unsorted; do
+    awk -F'\t' -v set="$set" -v main="$main_size" '
+      $2 == set && $3 == "corvandel" { t[$1] = $4; if (max == "" || $1 + 0 > max + 0) max = $1 }
+      END { if (max != main && t[main] > 0)
+              printf "%s: corvandel at %sM words costs %.2f times its cost at %sM (size ratio %.1f)\n",
+                     set, max, t[max] / t[main], main, max / main }' "$results/medians.tsv"
+  done
+} | tee "$results/summary.txt"
+
+if [ "$(echo "$sizes" | wc -w)" -gt 1 ]; then
+  for set in sorted unsorted; do
+    for tool in corvandel sort cat; do
+      awk -F'\t' -v set="$set" -v tool="$tool" '$2 == set && $3 == tool { print $1, $4, $5, $6 }' \
+        "$results/medians.tsv" >"$results/$set-$tool.dat"
+    done
+  done
+  gnuplot <<EOF
+set terminal pngcairo size 900,560 noenhanced font ",10"
+set output "$results/scaling.png"
+set title "Whole update run: wall time against master list size (median of $rounds, bars: min to max)"
+set xlabel "master list (million words)"
+set ylabel "wall time (s, log scale)"
+set key top left
+set grid
+set logscale y
+set xrange [0:*]
+plot "$results/sorted-sort.dat" using 1:2:3:4 with yerrorlines lc rgb "#c0392b" title "sort -u, sorted master", \
+     "$results/unsorted-sort.dat" using 1:2:3:4 with yerrorlines lc rgb "#c0392b" dt 2 title "sort -u, unsorted master", \
+     "$results/sorted-corvandel.dat" using 1:2:3:4 with yerrorlines lc rgb "#2471a3" title "corvandel, sorted master", \
+     "$results/unsorted-corvandel.dat" using 1:2:3:4 with yerrorlines lc rgb "#2471a3" dt 2 title "corvandel, unsorted master", \
+     "$results/sorted-cat.dat" using 1:2:3:4 with yerrorlines lc rgb "#229954" title "cat + sync, sorted master", \
+     "$results/unsorted-cat.dat" using 1:2:3:4 with yerrorlines lc rgb "#229954" dt 2 title "cat + sync, unsorted master"
+EOF
+  echo "plot: $results/scaling.png"
+fi
+
+if [ "${BENCH_MICRO:-1}" = 1 ]; then
+  echo "=== Micro-benchmarks"
+  CORVANDEL_BENCH_LIST="$build/data/$main_size/sorted/DicLists/master.txt" \
+    "$build/bench/micro_bench" --benchmark_min_time=0.2 | tee "$results/micro.txt"
+fi
