@@ -284,13 +284,7 @@ class PosixPlatform final : public Platform {
     std::size_t capacity = static_cast<std::size_t>(st.st_size) + 1;
     FileData data{std::make_unique_for_overwrite<char[]>(capacity), 0};
     for (;;) {
-      if (data.size == capacity) {
-        std::size_t larger = capacity * 2;
-        auto grown = std::make_unique_for_overwrite<char[]>(larger);
-        std::memcpy(grown.get(), data.bytes.get(), data.size);
-        data.bytes = std::move(grown);
-        capacity = larger;
-      }
+      if (data.size == capacity) grow_file_buffer(data, capacity);
       ssize_t n = ::read(fd, data.bytes.get() + data.size, capacity - data.size);
       if (n < 0) {
         if (errno == EINTR) continue;

@@ -330,13 +330,7 @@ Result<FileData> read_open_file(HANDLE handle) {
       ((static_cast<std::size_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow) + 1;
   FileData data{std::make_unique_for_overwrite<char[]>(capacity), 0};
   for (;;) {
-    if (data.size == capacity) {
-      std::size_t larger = capacity * 2;
-      auto grown = std::make_unique_for_overwrite<char[]>(larger);
-      std::memcpy(grown.get(), data.bytes.get(), data.size);
-      data.bytes = std::move(grown);
-      capacity = larger;
-    }
+    if (data.size == capacity) grow_file_buffer(data, capacity);
     DWORD amount = static_cast<DWORD>(std::min<std::size_t>(capacity - data.size, kMaxIoBytes));
     DWORD count = 0;
     if (!ReadFile(handle, data.bytes.get() + data.size, amount, &count, nullptr)) {

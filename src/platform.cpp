@@ -1,6 +1,8 @@
 // The platform switch shared by every build.
 #include "platform.h"
 
+#include <cstring>
+
 namespace corvandel {
 
 namespace {
@@ -10,6 +12,14 @@ Platform* installed = nullptr;
 Platform& platform() { return installed != nullptr ? *installed : native_platform(); }
 
 void install_platform(Platform* replacement) { installed = replacement; }
+
+void grow_file_buffer(FileData& data, std::size_t& capacity) {
+  std::size_t larger = capacity * 2;
+  auto grown = std::make_unique_for_overwrite<char[]>(larger);
+  std::memcpy(grown.get(), data.bytes.get(), data.size);
+  data.bytes = std::move(grown);
+  capacity = larger;
+}
 
 const char* error_kind_name(ErrorKind kind) {
   switch (kind) {

@@ -26,6 +26,10 @@ struct FileData {
   std::string_view view() const { return {bytes.get(), size}; }
 };
 
+/// Doubles the room in `data`'s buffer of `capacity` bytes, keeping its content: for a file that
+/// grows while it is read.
+void grow_file_buffer(FileData& data, std::size_t& capacity);
+
 /// A new file being written. Destroying it before finish() closes it without syncing; the caller
 /// then removes the file.
 class OutputFile {

@@ -11,26 +11,11 @@
 #include <vector>
 
 #include "unicode.h"
+#include "test_text.h"
 #include "unique_words_merger.h"
 
 namespace corvandel::testing {
 namespace {
-
-FileData file_data(std::string_view text) {
-  FileData data{std::make_unique<char[]>(text.size()), text.size()};
-  std::memcpy(data.data(), text.data(), text.size());
-  return data;
-}
-
-class StringOutput : public OutputFile {
- public:
-  Result<void> write(std::string_view bytes) override {
-    text += bytes;
-    return {};
-  }
-  Result<void> finish() override { return {}; }
-  std::string text;
-};
 
 // --- The model ---
 
@@ -88,26 +73,6 @@ std::string model_merge(const std::string& current, const std::string& update) {
 }
 
 // --- Random lists ---
-
-std::string utf8(char32_t c) {
-  std::string out;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return out;
-}
 
 class ListMaker {
  public:

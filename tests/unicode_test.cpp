@@ -10,36 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "test_text.h"
+
 namespace corvandel::unicode {
 namespace {
 
-// Encodes any value up to 0x1FFFFF the plain way, including surrogates, so that tests can build
-// ill-formed text too.
-std::string utf8(char32_t c) {
-  std::string out;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return out;
-}
-
-std::string utf8(std::initializer_list<char32_t> code_points) {
-  std::string out;
-  for (char32_t c : code_points) out += utf8(c);
-  return out;
-}
+using corvandel::testing::utf8;
 
 // "U+00E9", for failure messages.
 std::string name(char32_t c) {
@@ -142,7 +118,7 @@ TEST(Utf8Validation, SecondByteRangesAreExact) {
       {"\xF4\x80\x80\x80", true},  {"\xF4\x8F\xBF\xBF", true},  {"\xF4\x90\x80\x80", false},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(is_valid_utf8(c.text), c.valid) << testing::PrintToString(c.text);
+    EXPECT_EQ(is_valid_utf8(c.text), c.valid) << ::testing::PrintToString(c.text);
 }
 
 TEST(Utf8Validation, LaterBytesMustBeContinuations) {
@@ -179,7 +155,7 @@ TEST(Utf8Validation, AgreesWithTheDefinitionOnAllShortByteStrings) {
     for (int b = 0; b < 256; ++b) {
       text[0] = static_cast<char>(a);
       text[1] = static_cast<char>(b);
-      ASSERT_EQ(is_valid_utf8(text), reference_is_valid(text)) << testing::PrintToString(text);
+      ASSERT_EQ(is_valid_utf8(text), reference_is_valid(text)) << ::testing::PrintToString(text);
     }
   }
   // Three and four bytes: every lead and second byte, with the later bytes at the edges of the
@@ -191,10 +167,10 @@ TEST(Utf8Validation, AgreesWithTheDefinitionOnAllShortByteStrings) {
         for (int d : later_bytes) {
           const std::string four = {static_cast<char>(a), static_cast<char>(b),
                                     static_cast<char>(c), static_cast<char>(d)};
-          ASSERT_EQ(is_valid_utf8(four), reference_is_valid(four)) << testing::PrintToString(four);
+          ASSERT_EQ(is_valid_utf8(four), reference_is_valid(four)) << ::testing::PrintToString(four);
           const std::string three = four.substr(0, 3);
           ASSERT_EQ(is_valid_utf8(three), reference_is_valid(three))
-              << testing::PrintToString(three);
+              << ::testing::PrintToString(three);
         }
       }
     }

@@ -9,6 +9,7 @@
 #include "forwarding_platform.h"
 #include "run_program.h"
 #include "test_exits.h"
+#include "test_text.h"
 #include "unique_words_merger.h"
 
 namespace corvandel::testing {
@@ -17,12 +18,6 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-FileData file_data(std::string_view text) {
-  FileData data{std::make_unique<char[]>(text.size()), text.size()};
-  std::memcpy(data.data(), text.data(), text.size());
-  return data;
-}
-
 std::vector<std::string> words_of(std::string_view text) {
   Result<WordList> list = parse_word_list(file_data(text));
   EXPECT_TRUE(list.ok());
@@ -30,18 +25,6 @@ std::vector<std::string> words_of(std::string_view text) {
   std::vector<std::string_view> words = list.value().words();
   return {words.begin(), words.end()};
 }
-
-class StringOutput : public OutputFile {
- public:
-  Result<void> write(std::string_view bytes) override {
-    text += bytes;
-    ++writes;
-    return {};
-  }
-  Result<void> finish() override { return {}; }
-  std::string text;
-  int writes = 0;
-};
 
 // The list written by merging the words of two list texts.
 StringOutput merged_output(std::string_view current_text, std::string_view update_text) {

@@ -16,10 +16,13 @@
 #include <vector>
 
 #include "unicode.h"
+#include "test_text.h"
 #include "unique_words_merger.h"
 
 namespace {
 using namespace corvandel;
+using corvandel::testing::file_data;
+using corvandel::testing::StringOutput;
 
 void require(bool ok, const char* what) {
   if (ok) return;
@@ -77,22 +80,6 @@ std::optional<std::vector<std::string_view>> reference_words(std::string_view te
   if (i > start) words.push_back(text.substr(start));
   return words;
 }
-
-FileData file_data(std::string_view text) {
-  FileData data{std::make_unique<char[]>(text.size() + 1), text.size()};
-  if (!text.empty()) std::memcpy(data.data(), text.data(), text.size());
-  return data;
-}
-
-class StringOutput : public OutputFile {
- public:
-  Result<void> write(std::string_view bytes) override {
-    text += bytes;
-    return {};
-  }
-  Result<void> finish() override { return {}; }
-  std::string text;
-};
 
 // Parses `text`, checking acceptance and splitting against the reference.
 std::optional<WordList> checked_parse(std::string_view text) {
