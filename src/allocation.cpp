@@ -16,5 +16,9 @@ void* allocate_or_die(std::size_t bytes) {
 
 }  // namespace
 
-void* operator new(std::size_t bytes) { return allocate_or_die(bytes); }
-void* operator new[](std::size_t bytes) { return allocate_or_die(bytes); }
+void* operator new(std::size_t bytes) {
+  return allocate_or_die(bytes);
+}
+void* operator new[](std::size_t bytes) {
+  return allocate_or_die(bytes);
+}

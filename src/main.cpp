@@ -137,4 +137,6 @@ void fatal_failure(const Error& error, std::string_view context, std::source_loc
 
 }  // namespace corvandel
 
-int main() { corvandel::run_update(); }
+int main() {
+  corvandel::run_update();
+}

@@ -19,25 +19,37 @@ namespace {
 
 ErrorKind kind_of(int code) {
   switch (code) {
-    case ENOENT: return ErrorKind::not_found;
+    case ENOENT:
+      return ErrorKind::not_found;
     case EACCES:
     case EPERM:
-    case EROFS: return ErrorKind::permission_denied;
-    case EEXIST: return ErrorKind::already_exists;
-    case EISDIR: return ErrorKind::is_a_directory;
+    case EROFS:
+      return ErrorKind::permission_denied;
+    case EEXIST:
+      return ErrorKind::already_exists;
+    case EISDIR:
+      return ErrorKind::is_a_directory;
     case ENOTDIR:
     case EINVAL:
-    case ENAMETOOLONG: return ErrorKind::invalid_input;
+    case ENAMETOOLONG:
+      return ErrorKind::invalid_input;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG: return ErrorKind::storage_full;
-    case EXDEV: return ErrorKind::cross_device;
+    case EFBIG:
+      return ErrorKind::storage_full;
+    case EXDEV:
+      return ErrorKind::cross_device;
     case EOPNOTSUPP:
-    case ENOSYS: return ErrorKind::unsupported;
-    case EPIPE: return ErrorKind::broken_pipe;
-    case ENOMEM: return ErrorKind::out_of_memory;
-    case EINTR: return ErrorKind::interrupted;
-    default: return ErrorKind::other;
+    case ENOSYS:
+      return ErrorKind::unsupported;
+    case EPIPE:
+      return ErrorKind::broken_pipe;
+    case ENOMEM:
+      return ErrorKind::out_of_memory;
+    case EINTR:
+      return ErrorKind::interrupted;
+    default:
+      return ErrorKind::other;
   }
 }
 
@@ -48,7 +60,9 @@ Error os_error(int code) {
   return Error{kind_of(code), code, std::string(text) + " (os error " + std::to_string(code) + ")"};
 }
 
-Error last_os_error() { return os_error(errno); }
+Error last_os_error() {
+  return os_error(errno);
+}
 
 // Writes all of `text` to `fd`. A descriptor that is not open swallows the text.
 Result<void> write_all(int fd, std::string_view text) {
@@ -263,7 +277,9 @@ class PosixPlatform final : public Platform {
   }
 
   void sleep_milliseconds(int milliseconds) override {
-    struct timespec wait{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    struct timespec wait {
+      milliseconds / 1000, (milliseconds % 1000) * 1000000L
+    };
     while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
     }
   }

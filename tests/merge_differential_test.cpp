@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "unicode.h"
 #include "test_text.h"
+#include "unicode.h"
 #include "unique_words_merger.h"
 
 namespace corvandel::testing {

@@ -167,7 +167,8 @@ TEST(Utf8Validation, AgreesWithTheDefinitionOnAllShortByteStrings) {
         for (int d : later_bytes) {
           const std::string four = {static_cast<char>(a), static_cast<char>(b),
                                     static_cast<char>(c), static_cast<char>(d)};
-          ASSERT_EQ(is_valid_utf8(four), reference_is_valid(four)) << ::testing::PrintToString(four);
+          ASSERT_EQ(is_valid_utf8(four), reference_is_valid(four))
+              << ::testing::PrintToString(four);
           const std::string three = four.substr(0, 3);
           ASSERT_EQ(is_valid_utf8(three), reference_is_valid(three))
               << ::testing::PrintToString(three);

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "unicode.h"
 #include "test_text.h"
+#include "unicode.h"
 #include "unique_words_merger.h"
 
 namespace {
