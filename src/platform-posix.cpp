@@ -1,4 +1,6 @@
 // The platform layer on Linux and other POSIX systems.
+#include "platform-posix.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -53,12 +55,19 @@ ErrorKind kind_of(int code) {
   }
 }
 
+}  // namespace
+
+namespace posix {
 // "No such file or directory (os error 2)": the C library's text for the code, then the code.
 Error os_error(int code) {
   char buffer[256];
   const char* text = strerror_r(code, buffer, sizeof buffer);
   return Error{kind_of(code), code, std::string(text) + " (os error " + std::to_string(code) + ")"};
 }
+}  // namespace posix
+
+namespace {
+using posix::os_error;
 
 Error last_os_error() {
   return os_error(errno);

@@ -18,32 +18,10 @@
 #include <string>
 
 #include "forwarding_platform.h"
+#include "platform-posix.h"
 
 namespace corvandel::testing {
 namespace {
-
-ErrorKind kind_of(int code) {
-  switch (code) {
-    case ENOENT:
-      return ErrorKind::not_found;
-    case EACCES:
-      return ErrorKind::permission_denied;
-    case EEXIST:
-      return ErrorKind::already_exists;
-    case ENOSPC:
-      return ErrorKind::storage_full;
-    case EXDEV:
-      return ErrorKind::cross_device;
-    default:
-      return ErrorKind::other;
-  }
-}
-
-// The error as the native platform renders it.
-Error injected_error(int code) {
-  return Error{kind_of(code), code,
-               std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")"};
-}
 
 class FaultPlatform final : public ForwardingPlatform {
  public:
@@ -62,7 +40,7 @@ class FaultPlatform final : public ForwardingPlatform {
     int count = ++counts_[kind];
     auto fault = faults_.find({kind, count});
     if (fault == faults_.end()) return std::nullopt;
-    return injected_error(fault->second);
+    return posix::os_error(fault->second);
   }
 
   Result<void> write_stdout(std::string_view text) override {
