@@ -123,6 +123,10 @@ class ListParser {
     const std::uint64_t space = classes.whitespace;
     std::uint64_t starts = ~space & ~(~space << 1);
     char* next = p;
+    if (std::endian::native == std::endian::little && classes.non_ascii == 0 &&
+        list_.written_form && count_ != 0) {
+      count_written_words(p, space, starts, next);
+    }
     while (starts != 0) {
       const unsigned start = static_cast<unsigned>(std::countr_zero(starts));
       const std::uint64_t after = space >> start;
@@ -156,6 +160,38 @@ class ListParser {
     }
     p = next;
     return true;
+  }
+
+  // While the list stays in written form, counts the words of an ASCII block at `p` that each
+  // follow the last one after a single LF with a higher key, in registers; stops at the first
+  // word that needs a closer look (one out of this simple order, or one that runs past the
+  // block) and leaves it in `starts` for the general path.
+  [[gnu::always_inline]] void count_written_words(char* p, std::uint64_t space,
+                                                  std::uint64_t& starts, char*& next) {
+    std::uint64_t last_end = last_end_;
+    std::uint64_t previous_key = previous_key_;
+    std::uint64_t previous_offset = previous_offset_;
+    std::size_t count = count_;
+    while (starts != 0) {
+      const unsigned start = static_cast<unsigned>(std::countr_zero(starts));
+      const std::uint64_t after = space >> start;
+      if (after == 0) break;
+      const unsigned length = static_cast<unsigned>(std::countr_zero(after));
+      char* const word = p + start;
+      const std::uint64_t offset = static_cast<std::uint64_t>(word - text_);
+      const std::uint64_t key = key_of_first8(load8(word) & kFirstBytes[std::min(length, 8u)]);
+      if (offset != last_end + 1 || text_[last_end] != '\n' || key <= previous_key) break;
+      ++count;
+      previous_key = key;
+      previous_offset = offset;
+      last_end = offset + length;
+      next = word + length;
+      starts &= starts - 1;
+    }
+    last_end_ = last_end;
+    previous_key_ = previous_key;
+    previous_offset_ = previous_offset;
+    count_ = count;
   }
 
   // Any word.
