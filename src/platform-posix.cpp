@@ -87,21 +87,6 @@ Result<void> write_all(int fd, std::string_view text) {
   return {};
 }
 
-// The directory part of `path` ("" when it has none). Trailing separators are not a component.
-std::string parent_of(const std::string& path) {
-  std::size_t end = path.find_last_not_of('/');
-  if (end == std::string::npos) return {};
-  std::size_t slash = path.rfind('/', end);
-  if (slash == std::string::npos) return {};
-  std::size_t parent_end = path.find_last_not_of('/', slash);
-  return parent_end == std::string::npos ? "/" : path.substr(0, parent_end + 1);
-}
-
-bool is_directory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // Flushes a directory's entries to disk, so that a rename inside it survives a power cut. File
 // systems that cannot sync a directory (EINVAL) already keep renames durable on their own, and a
 // directory that cannot be opened for reading cannot be flushed by this process: both count as
@@ -113,14 +98,6 @@ Result<void> sync_directory(const std::string& dir) {
   if (::fsync(fd) != 0 && errno != EINVAL) synced = last_os_error();
   ::close(fd);
   return synced;
-}
-
-// Makes one directory and flushes its entry in the parent, so that what is later put inside it
-// cannot vanish with it in a power cut.
-bool make_directory(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) != 0) return false;
-  [[maybe_unused]] Result<void> synced = sync_directory(parent_of(path));
-  return true;
 }
 
 class PosixOutputFile final : public OutputFile {
@@ -202,20 +179,13 @@ class PosixPlatform final : public Platform {
     return FileType::other;
   }
 
-  Result<void> create_directories(const std::string& path) override {
-    if (path.empty()) return {};
-    if (make_directory(path)) return {};
-    int code = errno;
-    if (code == ENOENT) {
-      std::string parent = parent_of(path);
-      if (parent.empty()) return Error{ErrorKind::other, 0, "failed to create whole tree"};
-      if (Result<void> made = create_directories(parent); !made) return made;
-      if (make_directory(path)) return {};
-      code = errno;
-    }
-    // Another process may have made it meanwhile; that counts as success.
-    if (is_directory(path)) return {};
-    return os_error(code);
+  // The entry is flushed into the parent at once, so that what is later put inside the new
+  // directory cannot vanish with it in a power cut. ENOENT, the only code of kind not_found,
+  // means a missing parent.
+  Result<void> make_directory(const std::string& path) override {
+    if (::mkdir(path.c_str(), 0777) != 0) return last_os_error();
+    [[maybe_unused]] Result<void> synced = sync_directory(parent_of(path));
+    return {};
   }
 
   Result<FileData> read_file(const std::string& path) override {
@@ -322,6 +292,10 @@ class PosixPlatform final : public Platform {
 };
 
 }  // namespace
+
+std::string_view path_separators() {
+  return "/";
+}
 
 Platform& native_platform() {
   static PosixPlatform instance;

@@ -202,24 +202,6 @@ class Handle {
   HANDLE handle_;
 };
 
-// The directory part of `path` ("" when it has none); a drive's root keeps its separator.
-std::string parent_of(const std::string& path) {
-  constexpr const char* kSeparators = "\\/";
-  std::size_t end = path.find_last_not_of(kSeparators);
-  if (end == std::string::npos) return {};
-  std::size_t separator = path.find_last_of(kSeparators, end);
-  if (separator == std::string::npos) return {};
-  std::size_t parent_end = path.find_last_not_of(kSeparators, separator);
-  if (parent_end == std::string::npos) return path.substr(0, 1);
-  if (parent_end == 1 && path[1] == ':') return path.substr(0, 3);
-  return path.substr(0, parent_end + 1);
-}
-
-bool is_directory(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // Writes all of `text` to a file, pipe or UTF-8 console, unchanged.
 Result<void> write_bytes(HANDLE handle, std::string_view text) {
   while (!text.empty()) {
@@ -421,22 +403,17 @@ class Win32Platform final : public Platform {
     return FileType::regular;
   }
 
-  Result<void> create_directories(const std::string& path) override {
-    if (path.empty()) return {};
+  Result<void> make_directory(const std::string& path) override {
     Result<std::wstring> wide = api_path(path);
     if (!wide) return wide.error();
     if (CreateDirectoryW(wide.value().c_str(), nullptr)) return {};
-    DWORD code = GetLastError();
-    if (code == ERROR_PATH_NOT_FOUND) {
-      std::string parent = parent_of(path);
-      if (parent.empty()) return Error{ErrorKind::other, 0, "failed to create whole tree"};
-      if (Result<void> made = create_directories(parent); !made) return made;
-      if (CreateDirectoryW(wide.value().c_str(), nullptr)) return {};
-      code = GetLastError();
+    Error failed = last_os_error();
+    // Only a missing parent directory counts as not found here (a missing drive, server or share
+    // cannot be made by making parents).
+    if (failed.code != ERROR_PATH_NOT_FOUND && failed.kind == ErrorKind::not_found) {
+      failed.kind = ErrorKind::other;
     }
-    // Another process may have made it meanwhile; that counts as success.
-    if (is_directory(wide.value())) return {};
-    return os_error(code);
+    return failed;
   }
 
   Result<FileData> read_file(const std::string& path) override {
@@ -590,6 +567,10 @@ Result<void> replace_by_two_moves(const std::string& replacement, const std::str
 }
 
 }  // namespace win32
+
+std::string_view path_separators() {
+  return "\\/";
+}
 
 Platform& native_platform() {
   static win32::Win32Platform instance;

@@ -17,6 +17,36 @@ void install_platform(Platform* replacement) {
   installed = replacement;
 }
 
+Result<void> Platform::create_directories(const std::string& path) {
+  if (path.empty()) return {};
+  Result<void> made = make_directory(path);
+  if (made) return {};
+  if (made.error().kind == ErrorKind::not_found) {
+    const std::string parent = parent_of(path);
+    if (parent.empty()) return Error{ErrorKind::other, 0, "failed to create whole tree"};
+    if (Result<void> parents = create_directories(parent); !parents) return parents;
+    made = make_directory(path);
+    if (made) return {};
+  }
+  // Another process may have made it meanwhile; that counts as success.
+  if (Result<FileType> type = file_type(path); type && type.value() == FileType::directory) {
+    return {};
+  }
+  return made;
+}
+
+std::string parent_of(std::string_view path) {
+  const std::string_view separators = path_separators();
+  const std::size_t end = path.find_last_not_of(separators);
+  if (end == std::string_view::npos) return {};
+  const std::size_t separator = path.find_last_of(separators, end);
+  if (separator == std::string_view::npos) return {};
+  const std::size_t parent_end = path.find_last_not_of(separators, separator);
+  if (parent_end == std::string_view::npos) return std::string(path.substr(0, 1));
+  if (parent_end == 1 && path[1] == ':') return std::string(path.substr(0, 3));
+  return std::string(path.substr(0, parent_end + 1));
+}
+
 void grow_file_buffer(FileData& data, std::size_t& capacity) {
   std::size_t larger = capacity * 2;
   auto grown = std::make_unique_for_overwrite<char[]>(larger);

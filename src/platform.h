@@ -66,8 +66,12 @@ class Platform {
 
   /// The type of the entry at `path`, following symbolic links.
   virtual Result<FileType> file_type(const std::string& path) = 0;
-  /// Creates `path` and its missing parents; succeeds when the directory exists at the end.
-  virtual Result<void> create_directories(const std::string& path) = 0;
+  /// Creates the one directory `path`, durably. Fails with ErrorKind::not_found exactly when the
+  /// directory that should hold it does not exist.
+  virtual Result<void> make_directory(const std::string& path) = 0;
+  /// Creates `path` and its missing parents, one make_directory() each; succeeds when the
+  /// directory exists at the end, also when another process made it meanwhile.
+  Result<void> create_directories(const std::string& path);
   /// Reads the regular file at `path` whole. Anything other than a regular file fails without
   /// blocking (a FIFO or a device is never opened for a blocking read).
   virtual Result<FileData> read_file(const std::string& path) = 0;
@@ -107,6 +111,14 @@ Platform& platform();
 void install_platform(Platform* replacement);
 /// This system's implementation, defined by the platform's own source file.
 Platform& native_platform();
+
+/// The characters that separate the components of a path on this system; defined by the
+/// platform's own source file.
+std::string_view path_separators();
+
+/// The directory part of `path` ("" when it has none). Trailing separators are not a component;
+/// a root ("/", "C:\\") keeps its separator.
+std::string parent_of(std::string_view path);
 
 /// Reports exhausted memory on standard error and ends the process at once, by the system's
 /// fail-fast path; defined by the platform's own source file.

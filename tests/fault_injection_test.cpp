@@ -73,7 +73,7 @@ Outcome expected_outcome(Operation op, int code, const ListDir& dir) {
   if (op.kind == "file_type" && op.path == dir.list_path("BU_Previous_Files")) {
     return success();  // the folder is then made, or found, by create_directories
   }
-  if (op.kind == "create_directories") {
+  if (op.kind == "make_directory") {
     return reported("", "Failed to create directory: " + text + "\n", false, false);
   }
   if (op.kind == "file_type" && !read_before) {
@@ -109,7 +109,7 @@ Outcome expected_outcome(Operation op, int code, const ListDir& dir) {
 std::vector<int> realistic_errors(const std::string& kind) {
   if (kind == "write_stdout") return {EIO, ENOSPC};
   if (kind == "file_type") return {EACCES, EIO};
-  if (kind == "create_directories") return {EACCES, ENOSPC};
+  if (kind == "make_directory") return {EACCES, ENOSPC};
   if (kind == "read_file") return {EIO, EACCES};
   if (kind == "create_new_file") return {ENOSPC, EACCES, EEXIST};
   if (kind == "write") return {ENOSPC, EIO};
@@ -183,8 +183,8 @@ TEST(FaultInjection, EveryOperationOfARunFailsCleanly) {
   const std::vector<Operation> run = operations_of_a_successful_run();
   std::set<std::string> kinds;
   for (const Operation& op : run) kinds.insert(op.kind);
-  EXPECT_EQ(kinds, (std::set<std::string>{"create_directories", "create_new_file", "file_type",
-                                          "finish", "local_time_stamp", "read_file",
+  EXPECT_EQ(kinds, (std::set<std::string>{"create_new_file", "file_type", "finish",
+                                          "local_time_stamp", "make_directory", "read_file",
                                           "replace_keeping_backup", "write", "write_stdout"}))
       << "the run no longer performs the operations this test expects";
 
@@ -288,7 +288,7 @@ class SystemCallFaults : public ::testing::Test {
       const bool writing = open != open_files.end() && open->second.first == "write";
       std::string kind;
       if (call.name == "mkdir") {
-        kind = "create_directories";
+        kind = "make_directory";
       } else if (call.name == "openat") {
         if (path.rfind("DicLists", 0) != 0) continue;  // the loader, the time zone
         kind = args.find("O_DIRECTORY") != std::string::npos ? "ignored"

@@ -51,9 +51,9 @@ class FaultPlatform final : public ForwardingPlatform {
     if (auto error = step("file_type", path)) return *error;
     return ForwardingPlatform::file_type(path);
   }
-  Result<void> create_directories(const std::string& path) override {
-    if (auto error = step("create_directories", path)) return *error;
-    return ForwardingPlatform::create_directories(path);
+  Result<void> make_directory(const std::string& path) override {
+    if (auto error = step("make_directory", path)) return *error;
+    return ForwardingPlatform::make_directory(path);
   }
   Result<FileData> read_file(const std::string& path) override {
     if (auto error = step("read_file", path)) return *error;

@@ -23,8 +23,8 @@ class ForwardingPlatform : public Platform {
     return native().environment_variable(name);
   }
   Result<FileType> file_type(const std::string& path) override { return native().file_type(path); }
-  Result<void> create_directories(const std::string& path) override {
-    return native().create_directories(path);
+  Result<void> make_directory(const std::string& path) override {
+    return native().make_directory(path);
   }
   Result<FileData> read_file(const std::string& path) override { return native().read_file(path); }
   Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& path) override {
