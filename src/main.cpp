@@ -8,6 +8,7 @@
 #include "platform.h"
 #include "unicode.h"
 #include "unique_words_merger.h"
+#include "word_list.h"
 
 namespace corvandel {
 namespace {
@@ -81,6 +82,8 @@ void check_update_file(const std::string& update_file) {
   }
 }
 
+}  // namespace
+
 [[noreturn]] void run_update() {
   print_stdout("corvandel:\n");
 
@@ -102,8 +105,6 @@ void check_update_file(const std::string& update_file) {
   closing_prompt();
   exit_with(kExitSuccess);
 }
-
-}  // namespace
 
 void print_stdout(std::string_view text) {
   if (Result<void> written = platform().write_stdout(text); !written) {

@@ -1,5 +1,5 @@
-// How a run ends, and console output that ends the run when it fails: the update run owns these
-// and the merge pass uses them.
+// The update run, how a run ends, and console output that ends the run when it fails: the update
+// run owns these and the merge pass uses them.
 #pragma once
 
 #include <source_location>
@@ -8,6 +8,10 @@
 #include "result.h"
 
 namespace corvandel {
+
+/// The whole update run, from the banner to the closing prompt; ends the process with its exit
+/// status through the platform (so a test's platform can end it otherwise).
+[[noreturn]] void run_update();
 
 /// Writes `text` to standard output; a failed write is a fatal failure.
 void print_stdout(std::string_view text);

@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "merged_list.h"
 #include "test_text.h"
 #include "unicode.h"
-#include "unique_words_merger.h"
+#include "word_list.h"
 
 namespace corvandel::testing {
 namespace {
@@ -187,7 +188,7 @@ void expect_same_as_model(const std::string& current_text, const std::string& up
   Result<WordList> current = parse_word_list(file_data(current_text));
   Result<WordList> update = parse_word_list(file_data(update_text));
   ASSERT_TRUE(current.ok() && update.ok());
-  std::vector<std::string_view> words = current.value().words();
+  std::vector<std::string_view> words = list_words(current.value());
   ASSERT_EQ(std::vector<std::string>(words.begin(), words.end()), model_words(current_text))
       << "words of " << printable(current_text);
   StringOutput out;

@@ -1,12 +1,15 @@
 // Helpers for tests that build list text and collect list output in memory.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform.h"
+#include "word_list.h"
 
 namespace corvandel::testing {
 
@@ -43,6 +46,23 @@ inline FileData file_data(std::string_view text) {
   FileData data{std::make_unique<char[]>(text.size() + 1), text.size()};
   if (!text.empty()) std::memcpy(data.data(), text.data(), text.size());
   return data;
+}
+
+/// The words of `list`, in its current order.
+inline std::vector<std::string_view> list_words(const WordList& list) {
+  std::vector<std::string_view> views;
+  if (list.written_form()) {
+    std::string_view rest =
+        list.text().substr(list.written_begin(), list.written_end() - list.written_begin());
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const std::size_t lf = std::min(rest.find('\n'), rest.size());
+      views.push_back(rest.substr(0, lf));
+      rest.remove_prefix(std::min(lf + 1, rest.size()));
+    }
+    return views;
+  }
+  for (WordRef ref : list.refs()) views.push_back(list.word(ref));
+  return views;
 }
 
 /// An output file that keeps what is written to it.

@@ -1,5 +1,7 @@
 // The word list format (reading, normalising, ordering, writing) and a merge pass driven
 // in-process against real files.
+#include "word_list.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,6 +9,7 @@
 #include <filesystem>
 
 #include "forwarding_platform.h"
+#include "merged_list.h"
 #include "run_program.h"
 #include "test_exits.h"
 #include "test_text.h"
@@ -22,7 +25,7 @@ std::vector<std::string> words_of(std::string_view text) {
   Result<WordList> list = parse_word_list(file_data(text));
   EXPECT_TRUE(list.ok());
   if (!list) return {};
-  std::vector<std::string_view> words = list.value().words();
+  std::vector<std::string_view> words = list_words(list.value());
   return {words.begin(), words.end()};
 }
 
@@ -77,9 +80,12 @@ TEST(WordListFormat, UpperCasesWithTheFullMapping) {
       parse_word_list(file_data("abc \xC4\xB1s \xC3\xA9t\xC3\xA9 stra\xC3\x9F"
                                 "e"));
   ASSERT_TRUE(list.ok());
-  const std::vector<char>& spill = list.value().spill;
-  EXPECT_EQ(std::string(spill.begin(), spill.end()), "IS") << "only the dotless i shrinks";
-  EXPECT_THAT(list.value().words(), ElementsAre("ABC", "IS", "\xC3\x89T\xC3\x89", "STRASSE"));
+  std::string spilled;
+  for (WordRef ref : list.value().refs()) {
+    if (!list.value().in_text(ref)) spilled += list.value().word(ref);
+  }
+  EXPECT_EQ(spilled, "IS") << "only the dotless i shrinks";
+  EXPECT_THAT(list_words(list.value()), ElementsAre("ABC", "IS", "\xC3\x89T\xC3\x89", "STRASSE"));
 }
 
 TEST(WordListFormat, RefusesInvalidUtf8) {
@@ -120,16 +126,6 @@ TEST(WordListFormat, WordsOfSixteenMebibytesAndMore) {
   StringOutput out = merged_output("b " + lower + " a", lower + " \xC3\x9F");
   EXPECT_EQ(out.text, "A\nB\nSS\n" + upper);
   EXPECT_THAT(words_of(lower + "\xC4\xB1"), ElementsAre(upper + "I"));
-}
-
-TEST(ListKind, IsDecidedByTheFileName) {
-  EXPECT_EQ(list_kind("/x/DicLists/reduced.txt"), ListKind::reduced);
-  EXPECT_EQ(list_kind("/x/DicLists/master.txt"), ListKind::master);
-  EXPECT_EQ(list_kind("/reduced/DicLists/master.txt"), ListKind::master);
-  EXPECT_EQ(list_kind("C:\\reduced\\DicLists\\master.txt"), ListKind::master);
-  EXPECT_EQ(list_kind("/x/master_reduced.txt"), ListKind::reduced);
-  EXPECT_EQ(list_kind("C:\\lists\\words.txt"), std::nullopt);
-  EXPECT_EQ(list_kind("/master/reduced/"), std::nullopt);
 }
 
 // A merge pass on real files in a temporary DicLists folder, its exits caught in-process.
@@ -189,6 +185,37 @@ class FrozenClock : public ForwardingPlatform {
   void sleep_milliseconds(int) override { ++sleeps; }
   int sleeps = 0;
 };
+
+// The list kind comes from the file name alone: the pass backs up the live list of that kind.
+TEST_F(MergePass, ListKindIsDecidedByTheFileName) {
+  write_file(lists_ / "master.txt", "DOG");
+  fs::create_directories(lists_ / "reduced");
+  const struct {
+    std::string current;  // in DicLists
+    std::string kind;     // the backup made, or "" for none
+  } cases[] = {{"reduced.txt", "reduced"},        {"master.txt", "master"},
+               {"reduced/master.txt", "master"},  {"C:\\reduced\\DicLists\\master.txt", "master"},
+               {"master_reduced.txt", "reduced"}, {"C:\\lists\\words.txt", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.current);
+    fs::remove_all(backups_);
+    fs::create_directories(backups_);
+    write_file(lists_ / c.current, "CAT");
+    FrozenClock clock;
+    try {
+      merge_word_list((lists_ / c.current).string(), (lists_ / "update_words.txt").string(), dir());
+    } catch (const ReportedExit&) {
+    }
+    const std::vector<std::string> kept = backup_names();
+    EXPECT_EQ(take_console().out,
+              c.kind.empty() ? "Error: current_file is not reduced or master\n" : "");
+    if (c.kind.empty()) {
+      EXPECT_THAT(kept, IsEmpty());
+    } else {
+      EXPECT_THAT(kept, ElementsAre(c.kind + "_260203_090507.txt"));
+    }
+  }
+}
 
 TEST_F(MergePass, NeverOverwritesAnEarlierBackup) {
   write_file(backups_ / "reduced_260203_090507.txt", "EARLIER");

@@ -15,13 +15,15 @@
 #include <string_view>
 #include <vector>
 
+#include "merged_list.h"
 #include "test_text.h"
 #include "unicode.h"
-#include "unique_words_merger.h"
+#include "word_list.h"
 
 namespace {
 using namespace corvandel;
 using corvandel::testing::file_data;
+using corvandel::testing::list_words;
 using corvandel::testing::StringOutput;
 
 void require(bool ok, const char* what) {
@@ -88,7 +90,7 @@ std::optional<WordList> checked_parse(std::string_view text) {
   Result<WordList> list = parse_word_list(file_data(text));
   require(list.ok() == expected.has_value(), "parse accepts exactly valid UTF-8");
   if (!list) return std::nullopt;
-  const std::vector<std::string_view> words = list.value().words();
+  const std::vector<std::string_view> words = list_words(list.value());
   require(words.size() == expected->size(), "word count");
   for (std::size_t i = 0; i < expected->size(); ++i) {
     std::string upper;
@@ -127,7 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::optional<WordList> update = checked_parse(second);
   if (!current || !update) return 0;
   // Views into the lists' own buffers, which ordering the lists leaves in place.
-  const std::vector<std::string_view> all_current = current->words(), all_update = update->words();
+  const std::vector<std::string_view> all_current = list_words(*current),
+                                      all_update = list_words(*update);
 
   const std::string text = written(merge_distinct(*current, *update));
   const std::vector<std::string_view> merged = lines_of(text);
@@ -149,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The written list reads back as the same words, and rewriting it changes nothing.
   std::optional<WordList> again = checked_parse(text);
   require(again.has_value(), "output reads back");
-  require(again->words() == merged, "output reads back as the merged words");
+  require(list_words(*again) == merged, "output reads back as the merged words");
   std::optional<WordList> none = checked_parse("");
   require(written(merge_distinct(*again, *none)) == text, "rewriting is idempotent");
   return 0;

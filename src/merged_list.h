@@ -1,0 +1,25 @@
+// The merged list: the distinct words of two lists in ascending byte-wise order, written in the
+// list format (joined by LF, with no line break after the last word).
+#pragma once
+
+#include "platform.h"
+#include "result.h"
+#include "word_list.h"
+
+namespace corvandel {
+
+/// The distinct words of two lists in ascending byte-wise order: the two lists, each sorted,
+/// whose merge without repeats is the result. It refers to the lists, which must outlive it.
+struct MergedWords {
+  const WordList* current;
+  const WordList* update;
+};
+
+/// Sorts each list (a list that is already sorted and distinct is left as it is) and returns
+/// their union.
+MergedWords merge_distinct(WordList& current, WordList& update);
+
+/// Writes the words of `merged` in the list format.
+Result<void> write_word_list(OutputFile& out, const MergedWords& merged);
+
+}  // namespace corvandel

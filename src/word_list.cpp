@@ -1,0 +1,273 @@
+// Reading a list: one pass over the text validates it as UTF-8, splits it at whitespace,
+// upper-cases each word and notes whether the words already stand in written form.
+#include "word_list.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "unicode.h"
+
+namespace corvandel {
+
+using Byte = unsigned char;
+
+// Reads a list's text in one pass: validates it as UTF-8, splits it at whitespace, upper-cases
+// each word (in place when the byte length allows) and notes whether the words already stand in
+// strictly ascending order, as in a list this program wrote.
+class ListParser {
+ public:
+  explicit ListParser(WordList& list)
+      : list_(list), text_(list.text_.data()), end_(text_ + list.text_.size) {}
+
+  // False when the text is not valid UTF-8.
+  bool run() {
+    if (list_.text_.size >= WordRef::kOffsetLimit) fail_out_of_memory(list_.text_.size);
+    char* p = text_;
+    for (;;) {
+      // Mostly a single LF.
+      while (p != end_ && unicode::is_ascii_whitespace(static_cast<Byte>(*p))) ++p;
+      if (p == end_) break;
+      if (static_cast<Byte>(*p) >= 0x80) {
+        const std::size_t space = unicode::whitespace_run_length(rest(p));
+        if (space == unicode::kNotUtf8) return false;
+        if (space != 0) {
+          p += space;
+          continue;
+        }
+      }
+      if (!read_block(p) && (invalid_ || !read_word(p))) return false;
+    }
+    list_.count_ = list_.written_form_ ? count_ : list_.refs_.size();
+    list_.written_end_ = last_end_;
+    return true;
+  }
+
+ private:
+  // Reads the ASCII words that start at `p` and end within the 64 bytes from there, all at once
+  // from the block's byte classes. Stops before a word that runs past the block or holds
+  // anything but ASCII; returns false when that is the first word.
+  bool read_block(char*& p) {
+    if (available(p) < kBlock + 8) return false;
+    __builtin_prefetch(p + kReadAhead);
+    const unicode::ByteClasses classes = unicode::classify_64(p);
+    // Upper-case the block's ASCII letters first (a letter's upper case does not depend on its
+    // neighbours, so words with other characters come out the same); a list in upper case, as
+    // written, needs no stores at all.
+    if (classes.lower != 0) unicode::upper_ascii_letters(p, kBlock);
+    const std::uint64_t space = classes.whitespace;
+    std::uint64_t starts = ~space & ~(~space << 1);
+    char* next = p;
+    if (std::endian::native == std::endian::little && classes.non_ascii == 0 &&
+        list_.written_form_ && count_ != 0) {
+      count_written_words(p, space, starts, next);
+    }
+    while (starts != 0) {
+      const unsigned start = static_cast<unsigned>(std::countr_zero(starts));
+      const std::uint64_t after = space >> start;
+      if (after == 0) break;  // runs past the block
+      const unsigned length = static_cast<unsigned>(std::countr_zero(after));
+      const std::uint64_t bits = ((std::uint64_t{1} << length) - 1) << start;
+      char* const word = p + start;
+      if ((classes.non_ascii & bits) != 0) {
+        // Not ASCII: the run may hold whitespace beyond ASCII, which the slow path splits.
+        const unicode::WordScan scan = unicode::scan_word(std::string_view(word, length));
+        if (scan.length == unicode::kNotUtf8) {
+          invalid_ = true;
+          return false;
+        }
+        if (scan.length != length) break;
+        add_upper_word(word, scan);
+      } else {
+        add_word(WordRef(static_cast<std::uint64_t>(word - text_), length),
+                 word_key(word, length, available(word)));
+      }
+      next = word + length;
+      starts &= starts - 1;
+    }
+    if (starts != 0) {
+      char* const stop = p + std::countr_zero(starts);
+      if (stop == p) return false;
+      p = stop;
+      return true;
+    }
+    p = next;
+    return true;
+  }
+
+  // While the list stays in written form, counts the words of an ASCII block at `p` that each
+  // follow the last one after a single LF with a higher key, in registers; stops at the first
+  // word that needs a closer look (one out of this simple order, or one that runs past the
+  // block) and leaves it in `starts` for the general path.
+  [[gnu::always_inline]] void count_written_words(char* p, std::uint64_t space,
+                                                  std::uint64_t& starts, char*& next) {
+    std::uint64_t last_end = last_end_;
+    std::uint64_t previous_key = previous_key_;
+    std::uint64_t previous_offset = previous_offset_;
+    std::size_t count = count_;
+    while (starts != 0) {
+      const unsigned start = static_cast<unsigned>(std::countr_zero(starts));
+      const std::uint64_t after = space >> start;
+      if (after == 0) break;
+      const unsigned length = static_cast<unsigned>(std::countr_zero(after));
+      char* const word = p + start;
+      const std::uint64_t offset = static_cast<std::uint64_t>(word - text_);
+      const std::uint64_t key = word_key(word, length, available(word));
+      if (offset != last_end + 1 || text_[last_end] != '\n' || key <= previous_key) break;
+      ++count;
+      previous_key = key;
+      previous_offset = offset;
+      last_end = offset + length;
+      next = word + length;
+      starts &= starts - 1;
+    }
+    last_end_ = last_end;
+    previous_key_ = previous_key;
+    previous_offset_ = previous_offset;
+    count_ = count;
+  }
+
+  // Any word.
+  bool read_word(char*& p) {
+    char* const start = p;
+    const unicode::WordScan scan = unicode::scan_word(rest(p));
+    if (scan.length == unicode::kNotUtf8) return false;
+    p += scan.length;
+    add_upper_word(start, scan);
+    return true;
+  }
+
+  // Upper-cases the word at `start`, as scanned, and adds it.
+  void add_upper_word(char* start, const unicode::WordScan& scan) {
+    const std::size_t length = scan.length;
+    const bool in_place = scan.keeps_length;
+    if (in_place && scan.changes) unicode::upper_in_place_keeping_length(start, length);
+    if (in_place && length < WordRef::kLongLength) {
+      add_word(WordRef(static_cast<std::uint64_t>(start - text_), length),
+               word_key(start, length, available(start)));
+    } else if (in_place) {
+      spill_word(std::string_view(start, length));
+    } else {
+      upper_.clear();
+      unicode::append_upper(std::string_view(start, length), upper_);
+      spill_word(upper_);
+    }
+  }
+
+  // Keeps a word that does not fit in place in the spill buffer.
+  void spill_word(std::string_view word) {
+    if (list_.written_form_) keep_references();
+    std::vector<char>& spill = list_.spill_;
+    const std::uint64_t offset = list_.text_.size + spill.size();
+    if (offset + word.size() + 8 >= WordRef::kOffsetLimit) fail_out_of_memory(word.size());
+    std::uint64_t length = word.size();
+    if (length >= WordRef::kLongLength) {
+      const char* bytes = reinterpret_cast<const char*>(&length);
+      spill.insert(spill.end(), bytes, bytes + sizeof length);
+      length = WordRef::kLongLength;
+    }
+    spill.insert(spill.end(), word.begin(), word.end());
+    add_in_order(WordRef(offset, length), word_key(word));
+  }
+
+  // Adds a word that lies in the text. While the list is in written form, only counts it.
+  [[gnu::always_inline]] void add_word(WordRef ref, std::uint64_t key) {
+    const std::uint64_t offset = ref.offset();
+    const std::uint64_t end = offset + ref.short_length();
+    if (list_.written_form_) {
+      if (count_ == 0) {
+        list_.written_begin_ = offset;
+      } else if (offset != last_end_ + 1 || text_[last_end_] != '\n' ||
+                 !(key > previous_key_ ||
+                   (key == previous_key_ &&
+                    std::string_view(text_ + previous_offset_, last_end_ - previous_offset_) <
+                        std::string_view(text_ + offset, end - offset)))) {
+        keep_references();
+        last_end_ = end;
+        add_in_order(ref, key);
+        return;
+      }
+      ++count_;
+      previous_key_ = key;
+      previous_offset_ = offset;
+      last_end_ = end;
+      return;
+    }
+    last_end_ = end;
+    add_in_order(ref, key);
+  }
+
+  // Leaves written form: references for the words counted so far, which stand in the text
+  // separated by single LFs.
+  void keep_references() {
+    list_.written_form_ = false;
+    // Room for a word per eight bytes, more than lists of ordinary words need (pages never used
+    // are never touched); a list of shorter words grows the references as it goes.
+    list_.refs_.reserve(list_.text_.size / 8 + 4096);
+    if (count_ == 0) return;
+    std::uint64_t begin = list_.written_begin_;
+    for (;;) {
+      const char* lf = static_cast<const char*>(
+          std::memchr(text_ + begin, '\n', static_cast<std::size_t>(last_end_ - begin)));
+      const std::uint64_t end = lf == nullptr ? last_end_ : static_cast<std::uint64_t>(lf - text_);
+      list_.refs_.push_back(WordRef(begin, end - begin));
+      if (lf == nullptr) break;
+      begin = end + 1;
+    }
+  }
+
+  [[gnu::always_inline]] void add_in_order(WordRef ref, std::uint64_t key) {
+    // Keys only rise in a sorted list; anything else needs a closer look.
+    if (key <= previous_key_ && list_.sorted_distinct_) check_order(ref, key);
+    previous_key_ = key;
+    list_.refs_.push_back(ref);
+  }
+
+  [[gnu::noinline]] void check_order(WordRef ref, std::uint64_t key) {
+    const std::vector<WordRef>& refs = list_.refs_;
+    if (refs.empty()) return;
+    if (key < previous_key_ || !(list_.word(refs.back()) < list_.word(ref))) {
+      list_.sorted_distinct_ = false;
+    }
+  }
+
+  std::size_t available(const char* p) const { return static_cast<std::size_t>(end_ - p); }
+  std::string_view rest(const char* p) const { return {p, available(p)}; }
+
+  static constexpr std::size_t kBlock = 64;
+
+  WordList& list_;
+  char* const text_;
+  char* const end_;
+  std::uint64_t previous_key_ = 0;
+  std::uint64_t previous_offset_ = 0;  // where the last word in the text starts and ends
+  std::uint64_t last_end_ = 0;
+  std::size_t count_ = 0;  // words counted in written form
+  bool invalid_ = false;
+  std::string upper_;
+};
+
+std::string_view WordList::spilled_word(std::uint64_t offset, std::uint64_t length) const {
+  const char* p = spill_.data() + offset;
+  if (length == WordRef::kLongLength) {
+    std::uint64_t long_length;
+    std::memcpy(&long_length, p, sizeof long_length);
+    return {p + sizeof long_length, static_cast<std::size_t>(long_length)};
+  }
+  return {p, static_cast<std::size_t>(length)};
+}
+
+Error invalid_utf8_error() {
+  return Error{ErrorKind::invalid_data, 0, "stream did not contain valid UTF-8"};
+}
+
+Result<WordList> parse_word_list(FileData text) {
+  WordList list;
+  list.text_ = std::move(text);
+  if (!ListParser(list).run()) return invalid_utf8_error();
+  return list;
+}
+
+}  // namespace corvandel

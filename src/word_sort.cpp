@@ -1,0 +1,128 @@
+// Ordering a list's words: most-significant-digit radix sort on one byte per level.
+#include "word_sort.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <string_view>
+#include <vector>
+
+namespace corvandel {
+namespace {
+
+using Byte = unsigned char;
+
+// Sorts a list's words byte-wise: most-significant-digit radix sort on one byte per level, so
+// that each word's bytes are looked at about once, with a comparison sort for small groups.
+class WordSorter {
+ public:
+  explicit WordSorter(const WordList& list)
+      : list_(list), base_(list.refs().data()), scratch_(list.size()), digits_(list.size()) {}
+
+  // Sorts all of the list's words, `refs`. Large lists take their first two bytes in one step: the
+  // words are still in text order then, so both passes over them read the text front to back.
+  void sort_all(WordRef* refs, std::size_t count) {
+    if (count < kTwoByteSort) return sort(refs, count, 0);
+    // Digit: the first byte plus one, times 257, plus the second byte plus one (0: no byte).
+    const auto digit = [&](WordRef ref) {
+      const std::string_view word = list_.word(ref);
+      const unsigned first = static_cast<Byte>(word[0]) + 1u;
+      const unsigned second = word.size() > 1 ? static_cast<Byte>(word[1]) + 1u : 0u;
+      return first * kDigits + second;
+    };
+    std::vector<std::size_t> starts(kDigits * kDigits + 1, 0);
+    for (std::size_t i = 0; i < count; ++i) ++starts[digit(refs[i]) + 1];
+    for (std::size_t d = 1; d < starts.size(); ++d) starts[d] += starts[d - 1];
+    std::vector<std::size_t> fill(starts.begin(), starts.end() - 1);
+    WordRef* const out = scratch_.data();
+    for (std::size_t i = 0; i < count; ++i) out[fill[digit(refs[i])]++] = refs[i];
+    std::copy(out, out + count, refs);
+    // Groups of one-byte words are single words repeated; the others go on from the third byte.
+    for (std::size_t d = 0; d + 1 < starts.size(); ++d) {
+      const std::size_t size = starts[d + 1] - starts[d];
+      if (size > 1 && d % kDigits != 0) sort(refs + starts[d], size, 2);
+    }
+  }
+
+  void sort(WordRef* refs, std::size_t count, std::size_t depth) {
+    for (;; ++depth) {
+      if (count < kSmallGroup) return sort_small(refs, count, depth);
+      if (depth >= kMaxRadixDepth) {
+        std::sort(refs, refs + count, [&](WordRef a, WordRef b) {
+          return list_.word(a).substr(depth) < list_.word(b).substr(depth);
+        });
+        return;
+      }
+      // Digit 0: the word ends at `depth`; else the byte there plus one.
+      std::uint16_t* const digits = digits_.data() + (refs - base_);
+      std::size_t counts[kDigits] = {};
+      for (std::size_t i = 0; i < count; ++i) {
+        if (i + kPrefetchAhead < count) list_.prefetch(refs[i + kPrefetchAhead], depth);
+        const std::string_view word = list_.word(refs[i]);
+        const unsigned digit = depth < word.size() ? static_cast<Byte>(word[depth]) + 1u : 0u;
+        digits[i] = static_cast<std::uint16_t>(digit);
+        ++counts[digit];
+      }
+      if (counts[digits[0]] == count) {
+        if (digits[0] == 0) return;  // all the same word
+        continue;                    // one shared byte: look at the next
+      }
+      std::size_t starts[kDigits];
+      std::size_t next = 0;
+      for (unsigned d = 0; d < kDigits; ++d) {
+        starts[d] = next;
+        next += counts[d];
+      }
+      WordRef* const out = scratch_.data() + (refs - base_);
+      std::size_t fill[kDigits];
+      std::copy(std::begin(starts), std::end(starts), std::begin(fill));
+      for (std::size_t i = 0; i < count; ++i) out[fill[digits[i]]++] = refs[i];
+      std::copy(out, out + count, refs);
+      // Words that ended at `depth` are equal; every other group goes one byte deeper.
+      for (unsigned d = 1; d < kDigits; ++d) {
+        if (counts[d] > 1) sort(refs + starts[d], counts[d], depth + 1);
+      }
+      return;
+    }
+  }
+
+ private:
+  // Sorts a small group on the next eight bytes of each word, read once; whole words decide ties.
+  void sort_small(WordRef* refs, std::size_t count, std::size_t depth) {
+    struct Keyed {
+      std::uint64_t key;
+      WordRef ref;
+    };
+    Keyed keyed[kSmallGroup];
+    for (std::size_t i = 0; i < count; ++i) {
+      keyed[i] = {list_.key(refs[i], depth), refs[i]};
+    }
+    std::sort(keyed, keyed + count, [&](const Keyed& a, const Keyed& b) {
+      if (a.key != b.key) return a.key < b.key;
+      return list_.word(a.ref).substr(depth) < list_.word(b.ref).substr(depth);
+    });
+    for (std::size_t i = 0; i < count; ++i) refs[i] = keyed[i].ref;
+  }
+
+  static constexpr unsigned kDigits = 257;
+  static constexpr std::size_t kSmallGroup = 64;
+  static constexpr std::size_t kTwoByteSort = 1 << 16;
+  static constexpr std::size_t kPrefetchAhead = 16;
+  // Deeper than this, shared prefixes are long and rare: a comparison sort bounds the recursion.
+  static constexpr std::size_t kMaxRadixDepth = 64;
+
+  const WordList& list_;
+  const WordRef* const base_;
+  std::vector<WordRef> scratch_;
+  std::vector<std::uint16_t> digits_;
+};
+
+}  // namespace
+
+void sort_words(WordList& list) {
+  if (list.sorted_distinct()) return;
+  WordSorter sorter(list);
+  sorter.sort_all(list.refs().data(), list.refs().size());
+}
+
+}  // namespace corvandel
