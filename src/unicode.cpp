@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "unaligned_load.h"
+
 namespace corvandel::unicode {
 namespace {
 
@@ -23,14 +25,10 @@ constexpr std::uint64_t kHighBits = 0x8080808080808080;
 constexpr std::uint64_t kEachByte = 0x0101010101010101;
 constexpr std::size_t kMaxUpperBytes = 4 * kUpperMaxExpansion;
 
+constexpr std::uint64_t kLow7 = 0x7F * kEachByte;
+
 const Byte* bytes(const char* p) {
   return reinterpret_cast<const Byte*>(p);
-}
-
-std::uint64_t load8(const Byte* p) {
-  std::uint64_t value;
-  std::memcpy(&value, p, sizeof value);
-  return value;
 }
 
 bool is_ascii8(const Byte* p) {
@@ -132,28 +130,6 @@ std::size_t trailing_whitespace_length(std::string_view text) {
 }
 
 // --- Upper-casing ---
-
-// Upper-cases the ASCII letters among eight ASCII bytes. Adding 0x1F sets a byte's high bit from
-// 'a' up, adding 0x05 from '{' up; no byte below 0x80 carries into its neighbour.
-std::uint64_t upper_ascii8(std::uint64_t x) {
-  const std::uint64_t from_a = x + 0x1F * kEachByte;
-  const std::uint64_t past_z = x + 0x05 * kEachByte;
-  const std::uint64_t lower = from_a & ~past_z & kHighBits;
-  return x ^ (lower >> 2);
-}
-
-// Upper-cases `length` ASCII bytes in place.
-void upper_ascii(char* p, std::size_t length) {
-  for (; length >= 8; p += 8, length -= 8) {
-    const std::uint64_t upper = upper_ascii8(load8(bytes(p)));
-    std::memcpy(p, &upper, 8);
-  }
-  if (length == 0) return;
-  std::uint64_t tail = 0;  // zero bytes are not letters
-  std::memcpy(&tail, p, length);
-  tail = upper_ascii8(tail);
-  std::memcpy(p, &tail, length);
-}
 
 char upper_ascii_char(Byte b) {
   return static_cast<char>(b >= 'a' && b <= 'z' ? b - 0x20 : b);
@@ -279,27 +255,7 @@ constexpr bool no_case_between(char32_t first, char32_t last) {
 }
 static_assert(no_case_between(0x4000, 0x9FFF));
 
-// True when every character of [p, end) has an upper case of its own byte length; `changes` is
-// set when any character has an upper case other than itself.
-bool keeps_length_when_upper(const Byte* p, const Byte* end, bool& changes) {
-  while (p != end) {
-    if (*p < 0x80) {
-      changes |= *p >= 'a' && *p <= 'z';
-      ++p;
-      continue;
-    }
-    const Decoded decoded = decode_multibyte(p, static_cast<std::size_t>(end - p));
-    const UpperMapping& mapping = upper_mapping(decoded.code_point);
-    if (mapping.count != 0) {
-      if (upper_length(decoded.code_point, mapping) != decoded.length) return false;
-      changes = true;
-    }
-    p += decoded.length;
-  }
-  return true;
-}
-
-// Upper-cases [p, end) in place; keeps_length_when_upper() must hold for it.
+// Upper-cases [p, end) in place; every character's upper case must have its byte length.
 void upper_same_length(char* p, char* end) {
   while (p != end) {
     const Byte lead = static_cast<Byte>(*p);
@@ -319,6 +275,18 @@ void upper_same_length(char* p, char* end) {
   }
 }
 
+// The high bit of each of eight bytes that is an ASCII lower-case letter. The per-byte sums
+// never carry: the low seven bits plus at most 0x7F.
+std::uint64_t lower_letters8(std::uint64_t x) {
+  const std::uint64_t low = x & kLow7;
+  return (low + (0x80 - 'a') * kEachByte) & ~(low + (0x80 - 'z' - 1) * kEachByte) & ~x & kHighBits;
+}
+
+// The high bits of eight bytes gathered into the low eight bits, byte i to bit i.
+std::uint64_t gather_high_bits(std::uint64_t marks) {
+  return ((marks >> 7) * 0x0102040810204080) >> 56;
+}
+
 }  // namespace
 
 bool is_valid_utf8(std::string_view text) {
@@ -336,30 +304,22 @@ bool is_valid_utf8(std::string_view text) {
   return true;
 }
 
-// The high bits of eight bytes gathered into the low eight bits, byte i to bit i.
-std::uint64_t gather_high_bits(std::uint64_t marks) {
-  return ((marks >> 7) * 0x0102040810204080) >> 56;
-}
-
 ByteClasses classify_64_portable(const char* p) {
-  constexpr std::uint64_t kLow7 = 0x7F * kEachByte;
   ByteClasses classes{0, 0, 0};
   for (int i = 0; i < 8; ++i) {
     std::uint64_t x = load8(bytes(p) + 8 * i);
     if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
-    // Per-byte sums that never carry: the low seven bits plus at most 0x7F.
+    // Per-byte sums that never carry, as in lower_letters8().
     const std::uint64_t low = x & kLow7;
     const std::uint64_t ascii = ~x & kHighBits;
     const std::uint64_t at_least_tab = low + (0x80 - 0x09) * kEachByte;
     const std::uint64_t past_cr = low + (0x80 - 0x0E) * kEachByte;
     const std::uint64_t not_space = ((x ^ (0x20 * kEachByte)) & kLow7) + kLow7;
     const std::uint64_t whitespace = ((at_least_tab & ~past_cr) | ~not_space) & ascii;
-    const std::uint64_t lower =
-        (low + (0x80 - 'a') * kEachByte) & ~(low + (0x80 - 'z' - 1) * kEachByte) & ascii;
     const int shift = 8 * i;
     classes.whitespace |= gather_high_bits(whitespace & kHighBits) << shift;
     classes.non_ascii |= gather_high_bits(x & kHighBits) << shift;
-    classes.lower |= gather_high_bits(lower & kHighBits) << shift;
+    classes.lower |= gather_high_bits(lower_letters8(x)) << shift;
   }
   return classes;
 }
@@ -379,12 +339,9 @@ void upper_ascii_letters(char* p, std::size_t length) {
                      _mm_sub_epi8(v, _mm_and_si128(lower, case_bit)));
   }
 #endif
-  constexpr std::uint64_t kLow7 = 0x7F * kEachByte;
   for (; i + 8 <= length; i += 8) {
     const std::uint64_t x = load8(bytes(p + i));
-    const std::uint64_t low = x & kLow7;
-    const std::uint64_t lower =
-        (low + (0x80 - 'a') * kEachByte) & ~(low + (0x80 - 'z' - 1) * kEachByte) & ~x & kHighBits;
+    const std::uint64_t lower = lower_letters8(x);
     if (lower == 0) continue;
     const std::uint64_t upper = x ^ (lower >> 2);
     std::memcpy(p + i, &upper, sizeof upper);
@@ -493,24 +450,12 @@ void append_upper(std::string_view word, std::string& out) {
   const std::size_t ascii_length = static_cast<std::size_t>(skip_ascii(begin, end) - begin);
   const std::size_t start = out.size();
   out.append(word.data(), ascii_length);
-  upper_ascii(out.data() + start, ascii_length);
+  upper_ascii_letters(out.data() + start, ascii_length);
   append_upper_slow(begin + ascii_length, end, out);
 }
 
 void upper_in_place_keeping_length(char* word, std::size_t length) {
   upper_same_length(word, word + length);
-}
-
-bool upper_in_place(char* word, std::size_t length) {
-  const Byte* const begin = bytes(word);
-  const Byte* const end = begin + length;
-  const std::size_t ascii_length = static_cast<std::size_t>(skip_ascii(begin, end) - begin);
-  // Check everything before writing anything: a refused word stays as it was.
-  bool changes = false;
-  if (!keeps_length_when_upper(begin + ascii_length, end, changes)) return false;
-  upper_ascii(word, ascii_length);
-  if (changes) upper_same_length(word + ascii_length, word + length);
-  return true;
 }
 
 }  // namespace corvandel::unicode

@@ -102,8 +102,4 @@ void append_upper(std::string_view word, std::string& out);
 /// character's byte length (WordScan::keeps_length).
 void upper_in_place_keeping_length(char* word, std::size_t length);
 
-/// Upper-cases valid UTF-8 `word` in place when its upper-case form has the same byte length and
-/// returns true; otherwise leaves `word` unchanged and returns false.
-bool upper_in_place(char* word, std::size_t length);
-
 }  // namespace corvandel::unicode

@@ -59,13 +59,20 @@ std::string upper(std::string_view word) {
   return out;
 }
 
-// The word upper-cased in place, or nullopt when upper_in_place refuses it; a refused word must
-// come back untouched.
-std::optional<std::string> upper_in_place(std::string word) {
-  const std::string original = word;
-  if (unicode::upper_in_place(word.data(), word.size())) return word;
-  EXPECT_EQ(word, original) << "a refused word was modified";
-  return std::nullopt;
+// The text upper-cased in place as reading does, word by word, or nullopt when the scan of a word
+// says that its upper case has another byte length.
+std::optional<std::string> upper_in_place(std::string text) {
+  for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t space = whitespace_length(std::string_view(text).substr(i))) {
+      i += space;
+      continue;
+    }
+    const WordScan scan = scan_word(std::string_view(text).substr(i));
+    if (!scan.keeps_length) return std::nullopt;
+    if (scan.changes) upper_in_place_keeping_length(text.data() + i, scan.length);
+    i += scan.length;
+  }
+  return text;
 }
 
 // --- UTF-8 validation ---
