@@ -1,0 +1,240 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "main.h"
+#include "platform-posix.h"
+
+namespace corvandel::testing {
+
+std::string read_file(const fs::path& path) {
+  if (!fs::is_regular_file(path)) return "";  // nor is a folder or a FIFO read
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const fs::path& path, std::string_view content) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+// --- The list folder ---
+
+ListFolder::ListFolder(bool windows) : windows_(windows) {
+  std::string pattern = (fs::temp_directory_path() / "corvandel-test-XXXXXX").string();
+  root_ = ::mkdtemp(pattern.data());
+  use_base(root_);
+}
+
+std::string ListFolder::program_path(const fs::path& path) const {
+  std::string text = (windows_ ? "Z:" : "") + path.string();
+  if (windows_) std::replace(text.begin(), text.end(), '/', '\\');
+  return text;
+}
+
+void ListFolder::write(const Lists& files) const {
+  write_file(lists() / "master.txt", files.master);
+  write_file(lists() / "reduced.txt", files.reduced);
+  write_file(lists() / "update_words.txt", files.update);
+}
+
+Lists ListFolder::read() const {
+  return {read_file(lists() / "master.txt"), read_file(lists() / "reduced.txt"),
+          read_file(lists() / "update_words.txt")};
+}
+
+std::vector<fs::path> ListFolder::backups(const std::string& kind) const {
+  std::vector<fs::path> found;
+  const std::regex stamped(kind + "_[0-9]{6}_[0-9]{6}\\.txt");
+  std::error_code none;  // no backup folder, no backups
+  for (const auto& entry : fs::directory_iterator(backup_dir(), none)) {
+    if (std::regex_match(entry.path().filename().string(), stamped)) found.push_back(entry);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+std::vector<std::string> ListFolder::strays() const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(lists())) {
+    const std::string name = entry.path().filename().string();
+    if (name != "master.txt" && name != "reduced.txt" && name != "update_words.txt" &&
+        name != "BU_Previous_Files") {
+      names.push_back(name);
+    }
+  }
+  return names;
+}
+
+std::pair<bool, bool> ListFolder::check_promise(const Lists& before, bool killed) const {
+  EXPECT_TRUE(read_file(lists() / "update_words.txt") == before.update) << "the update file";
+  const std::string new_reduced = model_list({before.reduced, before.update});
+  const auto check = [&](const std::string& kind, const std::string& old_text,
+                         const std::string& new_text) {
+    const std::vector<fs::path> kept = backups(kind);
+    const bool present = fs::exists(lists() / (kind + ".txt"));
+    const std::string live = read_file(lists() / (kind + ".txt"));
+    const bool replaced = present && (live != old_text || live == new_text);
+    EXPECT_TRUE(!replaced || live == new_text) << kind << " is neither its old nor its new list";
+    // A killed run may die between keeping the old list and putting the new one in place; one
+    // killed between the two renames used without hard links leaves the list absent.
+    if (killed && !replaced) {
+      EXPECT_LE(kept.size(), 1u) << kind;
+      EXPECT_TRUE(present || kept.size() == 1) << kind << " is gone";
+    } else {
+      EXPECT_EQ(kept.size(), replaced ? 1u : 0u) << kind;
+    }
+    for (const fs::path& backup : kept) {
+      EXPECT_TRUE(read_file(backup) == old_text) << kind << ": its backup holds other words";
+    }
+    return replaced;
+  };
+  return {check("reduced", before.reduced, new_reduced),
+          check("master", before.master, model_list({before.master, new_reduced}))};
+}
+
+// --- In-process runs ---
+
+namespace {
+
+// Thrown where the process would end.
+struct ProcessExit {
+  int status;
+};
+
+}  // namespace
+
+std::optional<Error> TestPlatform::step(const std::string& name, const std::string& path) {
+  log.push_back(name + " " + path);
+  const auto fault = faults_.find({name, ++counts_[name]});
+  if (fault == faults_.end()) return std::nullopt;
+  return posix::os_error(fault->second);
+}
+
+std::optional<std::string> TestPlatform::environment_variable(const char* name) {
+  const auto value = environment.find(name);
+  if (value == environment.end()) return std::nullopt;
+  return value->second;
+}
+
+Result<std::string> TestPlatform::local_time_stamp() {
+  if (auto error = step("local_time_stamp", "")) return *error;
+  if (fixed_stamp) return *fixed_stamp;
+  if (clock_offset == 0 && slept_ == 0) return native_platform().local_time_stamp();
+  const auto now = std::chrono::system_clock::now() + std::chrono::milliseconds(slept_);
+  const std::time_t later = std::chrono::system_clock::to_time_t(now) + clock_offset;
+  std::tm local{};
+  char text[32];
+  ::localtime_r(&later, &local);
+  return std::string(text, std::strftime(text, sizeof text, "%y%m%d_%H%M%S", &local));
+}
+
+void TestPlatform::exit_process(int status) {
+  throw ProcessExit{status};
+}
+
+RunResult run_in_process(TestPlatform& platform, const fs::path& working_dir,
+                         const std::function<void()>& what) {
+  const fs::path saved = fs::current_path();
+  fs::current_path(working_dir);
+  RunResult result;
+  try {
+    what ? what() : run_update();
+  } catch (const ProcessExit& exit) {
+    result.status = exit.status;
+  }
+  fs::current_path(saved);
+  result.out = platform.out;
+  result.err = platform.err;
+  return result;
+}
+
+// --- Processes ---
+
+RunResult run_process(const ProcessOptions& options) {
+  const ListFolder io;
+  const fs::path in = io.root() / "in", out = io.root() / "out", err = io.root() / "err";
+  write_file(in, options.standard_input);
+  std::vector<std::string> args = options.command, env;
+  for (const char* kept : {"PATH", "HOME", "TZ", "WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES"}) {
+    const char* value = std::getenv(kept);
+    if (value && !options.environment.count(kept)) env.push_back(kept + ("=" + std::string(value)));
+  }
+  for (const auto& [name, value] : options.environment) env.push_back(name + "=" + value);
+  std::vector<char*> argv, envp;
+  for (std::string& a : args) argv.push_back(a.data());
+  for (std::string& e : env) envp.push_back(e.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  int pipe_fds[2] = {-1, -1};
+  if (options.stdout_to == ProcessOptions::Stdout::unread_pipe) {
+    EXPECT_EQ(::pipe(pipe_fds), 0);
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(::open(in.c_str(), O_RDONLY), 0);
+    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT, 0644), 2);
+    ::dup2(pipe_fds[1] >= 0 ? pipe_fds[1] : ::open(out.c_str(), O_WRONLY | O_CREAT, 0644), 1);
+    if (options.stdout_to == ProcessOptions::Stdout::closed) ::close(1);
+    if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
+    if (options.address_space_limit) {
+      const auto limit = static_cast<rlim_t>(*options.address_space_limit);
+      const rlimit both{limit, limit};
+      ::setrlimit(RLIMIT_AS, &both);
+    }
+    if (::chdir(options.working_dir.c_str()) == 0) ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  for (int fd : pipe_fds) ::close(fd);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) ::kill(pid, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_file(out),
+          read_file(err)};
+}
+
+ProcessOptions program_in(const ListFolder& folder, std::vector<std::string> prefix) {
+  ProcessOptions options;
+  options.command = std::move(prefix);
+  options.command.push_back(CORVANDEL_BINARY);
+  options.working_dir = folder.root();
+  options.environment["QUILLMERE_DIR"] = folder.base_text();
+  // A sanitized build's leak check stops the process with ptrace, which a traced one cannot be.
+  options.environment["ASAN_OPTIONS"] = "detect_leaks=0";
+  return options;
+}
+
+std::vector<std::array<std::string, 3>> traced_calls(const fs::path& log) {
+  const std::regex call(R"(^(\w+)\((.*)\) += (-?\d+))");
+  std::vector<std::array<std::string, 3>> calls;
+  std::istringstream lines(read_file(log));
+  std::smatch match;
+  for (std::string line; std::getline(lines, line);) {
+    if (std::regex_search(line, match, call)) calls.push_back({match[1], match[2], match[3]});
+  }
+  return calls;
+}
+
+std::vector<std::string> under_strace(const std::string& traced,
+                                      const std::vector<std::string>& injections,
+                                      const std::string& log) {
+  std::vector<std::string> command = {"/usr/bin/strace", "-qq", "-o", log, "-e", "trace=" + traced};
+  for (const std::string& injection : injections)
+    command.insert(command.end(), {"-e", "inject=" + injection});
+  return command;
+}
+
+}  // namespace corvandel::testing
