@@ -106,45 +106,44 @@ struct WholeRun {
   std::string what;
   std::function<void(const ListFolder&)> setup;
   std::optional<std::string> base;  // QUILLMERE_DIR, expanded; nothing: unset
-  int status;
-  std::string out;  // between the banner and the prompt
-  std::string err;  // for status 101, what the fatal report says after its source position
-  std::string error, windows_error;  // the system's error text, {E} in `out` and `err`
-  int replaced;                      // 0: neither list, 1: the reduced list, 2: both
+  int status, replaced;             // replaced: 0 neither list, 1 the reduced list, 2 both
+  std::string out;                  // between the banner and the prompt
+  std::string err = "";             // for status 101, the fatal report after its source position
+  std::string error = "", windows_error = "";  // the system's error text, {E} in out and err
 };
 
+const std::string kWritten = "Update successful.\n";
+const std::string kFatal = ": stream did not contain valid UTF-8 [kind: invalid data]\n";
+
 const WholeRun kWholeRuns[] = {
-    {"success", {}, "{base}", 0, "Update successful.\n", "", "", "", 2},
+    {"success", nullptr, "{base}", 0, 2, kWritten},
     {"update file missing", [](auto& f) { fs::remove(f.lists() / "update_words.txt"); }, "{base}",
-     1, "Update words file, {D}update_words.txt" + kNotFound, "", "", "", 0},
-    {"update file empty", [](auto& f) { put(f, "update_words.txt", ""); }, "{base}", 1,
+     1, 0, "Update words file, {D}update_words.txt" + kNotFound},
+    {"update file empty", [](auto& f) { put(f, "update_words.txt", ""); }, "{base}", 1, 0,
      "Update words file, {D}update_words.txt, is empty.\nEnsure a file, with this name, contains "
-     "new text strings to add to the dictionary lists.\n",
-     "", "", "", 0},
+     "new text strings to add to the dictionary lists.\n"},
     {"update file of whitespace", [](auto& f) { put(f, "update_words.txt", all_whitespace()); },
-     "{base}", 1, "No text found in {D}update_words.txt file. Exiting...\n", "", "", "", 0},
+     "{base}", 1, 0, "No text found in {D}update_words.txt file. Exiting...\n"},
     {"update file not UTF-8", [](auto& f) { put(f, "update_words.txt", "caf\xC3"); }, "{base}", 101,
-     "", "reading {D}update_words.txt: stream did not contain valid UTF-8 [kind: invalid data]\n",
-     "", "", 0},
+     0, "", "reading {D}update_words.txt" + kFatal},
     {"reduced list not UTF-8", [](auto& f) { put(f, "reduced.txt", "\xED\xA0\x80"); }, "{base}",
-     101, "", "reading {D}reduced.txt: stream did not contain valid UTF-8 [kind: invalid data]\n",
-     "", "", 0},
-    {"master list not UTF-8", [](auto& f) { put(f, "master.txt", "a\n\xFF"); }, "{base}", 101, "",
-     "reading {D}master.txt: stream did not contain valid UTF-8 [kind: invalid data]\n", "", "", 1},
-    {"master list missing", [](auto& f) { fs::remove(f.lists() / "master.txt"); }, "{base}", 1,
-     "{D}master.txt is missing (or not a regular file)\n", "", "", "", 1},
-    {"reduced list a folder", [](auto& f) { put(f, "reduced.txt", {}); }, "{base}", 1,
-     "{D}reduced.txt is missing (or not a regular file)\n", "", "", "", 0},
-    {"update file a folder", [](auto& f) { put(f, "update_words.txt", {}); }, "{base}", 101, "",
+     101, 0, "", "reading {D}reduced.txt" + kFatal},
+    {"master list not UTF-8", [](auto& f) { put(f, "master.txt", "a\n\xFF"); }, "{base}", 101, 1,
+     "", "reading {D}master.txt" + kFatal},
+    {"master list missing", [](auto& f) { fs::remove(f.lists() / "master.txt"); }, "{base}", 1, 1,
+     "{D}master.txt is missing (or not a regular file)\n"},
+    {"reduced list a folder", [](auto& f) { put(f, "reduced.txt", {}); }, "{base}", 1, 0,
+     "{D}reduced.txt is missing (or not a regular file)\n"},
+    {"update file a folder", [](auto& f) { put(f, "update_words.txt", {}); }, "{base}", 101, 0, "",
      "reading {D}update_words.txt: {E} [kind: is a directory*", "Is a directory (os error 21)",
-     "* (os error 336)", 0},
+     "* (os error 336)"},
     {"a file as the backup folder", [](auto& f) { put(f, "BU_Previous_Files", "x"); }, "{base}", 1,
-     "", "Failed to create directory: {E}\n", "File exists (os error 17)", "* (os error 183)", 0},
+     0, "", "Failed to create directory: {E}\n", "File exists (os error 17)", "* (os error 183)"},
     {"a file above the backup folder", [](auto& f) { write_file(f.root() / "outer", ""); },
-     "{root}{/}outer{/}", 1, "", "Failed to create directory: {E}\n",
-     "Not a directory (os error 20)", "* (os error 183)", 0},
+     "{root}{/}outer{/}", 1, 0, "", "Failed to create directory: {E}\n",
+     "Not a directory (os error 20)", "* (os error 183)"},
     {"a leftover temporary file", [](auto& f) { put(f, "reduced.txt.new-1", "half"); }, "{base}", 0,
-     "Update successful.\n", "", "", "", 2},
+     2, kWritten},
     {"every backup name of the coming minute taken",
      [](auto& f) {
        fs::create_directories(f.backup_dir());
@@ -152,42 +151,21 @@ const WholeRun kWholeRuns[] = {
          write_file(f.backup_dir() / ("reduced_" + local_stamp(t) + ".txt"), "EARLIER");
        }
      },
-     "{base}", 1, "Error renaming file: {E}\n", "", "File exists (os error 17)", "* (os error 183)",
-     0},
-    {"QUILLMERE_DIR unset",
-     {},
-     std::nullopt,
-     1,
-     "Update words file, Environment variable not foundDicLists{/}update_words.txt" + kNotFound,
-     "",
-     "",
-     "",
-     0},
-    {"QUILLMERE_DIR with whitespace around it and no separator at its end",
-     {},
-     "{ws}{root}{/}in ner{ws}",
-     1,
-     "Update words file, {root}{/}in nerDicLists{/}update_words.txt" + kNotFound,
-     "",
-     "",
-     "",
-     0},
-    {"QUILLMERE_DIR of whitespace only: paths relative to the working folder",
-     {},
-     " \t\r\n",
-     0,
-     "Update successful.\n",
-     "",
-     "",
-     "",
-     2},
+     "{base}", 1, 0, "Error renaming file: {E}\n", "", "File exists (os error 17)",
+     "* (os error 183)"},
+    {"QUILLMERE_DIR unset", nullptr, std::nullopt, 1, 0,
+     "Update words file, Environment variable not foundDicLists{/}update_words.txt" + kNotFound},
+    {"QUILLMERE_DIR with whitespace around it and no separator at its end", nullptr,
+     "{ws}{root}{/}in ner{ws}", 1, 0,
+     "Update words file, {root}{/}in nerDicLists{/}update_words.txt" + kNotFound},
+    {"QUILLMERE_DIR of whitespace: relative paths", nullptr, " \t\r\n", 0, 2, kWritten},
     {"QUILLMERE_DIR relative, with a non-ASCII name",
-     [](auto& f) {  // the folder's lists, moved there, stay in reach of the checks by a link
+     [](auto& f) {  // the lists, moved there, stay in reach of the checks through a link
        fs::create_directories(f.root() / "rel" / kGreek);
        fs::rename(f.lists(), f.root() / "rel" / kGreek / "DicLists");
        fs::create_directory_symlink(f.root() / "rel" / kGreek / "DicLists", f.lists());
      },
-     "rel{/}" + kGreek + "{/}", 0, "Update successful.\n", "", "", "", 2},
+     "rel{/}" + kGreek + "{/}", 0, 2, kWritten},
 };
 
 class UpdateRun : public ::testing::Test {
