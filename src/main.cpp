@@ -3,6 +3,7 @@
 #include "main.h"
 
 #include <cstdlib>
+#include <span>
 #include <string>
 
 #include "platform.h"
@@ -82,7 +83,53 @@ void check_update_file(const std::string& update_file) {
   }
 }
 
+// What `corvandel --help` shows: what a run does, where the lists are, where to read more.
+std::string usage_text() {
+  const auto line = [](std::string_view name, std::string_view what) {
+    return "  " + std::string(name) + std::string(name.size() < 48 ? 48 - name.size() : 1, ' ') +
+           std::string(what) + "\n";
+  };
+  const std::string lists = "<" + std::string(kBaseDirVariable) + ">DicLists" +
+                            std::string(platform().list_dir_separator());
+  const std::string_view system_option = system_help_option();
+  return "Usage: corvandel [--help | --version]\n\n"
+         "Run without arguments, corvandel merges the words of the update file into the reduced\n"
+         "list, then the reduced list into the master list. Each list is rewritten as the sorted\n"
+         "set of its distinct words in upper case, and the version it replaces is kept under a\n"
+         "time-stamped name. The update file is never changed.\n\n"
+         "The lists are in the folder DicLists inside the folder that the environment variable\n"
+         "QUILLMERE_DIR names; its value should end with a path separator:\n" +
+         line(lists + "update_words.txt", "the new words") +
+         line(lists + "reduced.txt", "the reduced list") +
+         line(lists + "master.txt", "the master list") +
+         line(lists + "BU_Previous_Files/", "the versions replaced") + "\n" +
+         line("-h, --help" + std::string(system_option.empty() ? "" : ", ") +
+                  std::string(system_option),
+              "show this text and exit") +
+         line("--version", "show the version and exit") +
+         "\nMore in the manual page corvandel(1) and in the README.\n";
+}
+
 }  // namespace
+
+[[noreturn]] void run_program(std::span<char* const> arguments) {
+  // Nothing but one of these as the one argument is read: any other command line runs the
+  // update, as a double-click does.
+  if (arguments.size() == 2) {
+    const std::string_view argument = arguments[1];
+    const std::string_view system_option = system_help_option();
+    if (argument == "--version") {
+      print_stdout("corvandel " CORVANDEL_VERSION "\n");
+      exit_with(kExitSuccess);
+    }
+    if (argument == "--help" || argument == "-h" ||
+        (!system_option.empty() && argument == system_option)) {
+      print_stdout(usage_text());
+      exit_with(kExitSuccess);
+    }
+  }
+  run_update();
+}
 
 [[noreturn]] void run_update() {
   print_stdout("corvandel:\n");
@@ -138,6 +185,6 @@ void fatal_failure(const Error& error, std::string_view context, std::source_loc
 
 }  // namespace corvandel
 
-int main() {
-  corvandel::run_update();
+int main(int argc, char** argv) {
+  corvandel::run_program({argv, static_cast<std::size_t>(argc)});
 }

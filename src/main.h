@@ -3,11 +3,16 @@
 #pragma once
 
 #include <source_location>
+#include <span>
 #include <string_view>
 
 #include "result.h"
 
 namespace corvandel {
+
+/// The program, given its command line: the usage text or the version when its one argument asks
+/// for it (--help, -h, the system's own help option, --version), else the update run.
+[[noreturn]] void run_program(std::span<char* const> arguments);
 
 /// The whole update run, from the banner to the closing prompt; ends the process with its exit
 /// status through the platform (so a test's platform can end it otherwise).

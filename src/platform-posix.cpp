@@ -293,6 +293,10 @@ class PosixPlatform final : public Platform {
 
 }  // namespace
 
+std::string_view system_help_option() {
+  return "";
+}
+
 std::string_view path_separators() {
   return "/";
 }

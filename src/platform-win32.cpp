@@ -568,6 +568,10 @@ Result<void> replace_by_two_moves(const std::string& replacement, const std::str
 
 }  // namespace win32
 
+std::string_view system_help_option() {
+  return "/?";
+}
+
 std::string_view path_separators() {
   return "\\/";
 }

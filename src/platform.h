@@ -116,6 +116,10 @@ Platform& native_platform();
 /// platform's own source file.
 std::string_view path_separators();
 
+/// An argument that asks for the usage text by this system's own custom besides --help and -h
+/// ("/?" on Windows), or "" where there is none; defined by the platform's own source file.
+std::string_view system_help_option();
+
 /// The directory part of `path` ("" when it has none). Trailing separators are not a component;
 /// a root ("/", "C:\\") keeps its separator.
 std::string parent_of(std::string_view path);

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <thread>
 
+#include "main.h"
 #include "test_support.h"
 
 namespace corvandel::testing {
@@ -65,12 +66,15 @@ std::string local_stamp(std::time_t when, const char* zone = kZone) {
 }
 
 // Runs the update in `folder` with QUILLMERE_DIR set to `base` (unset when nothing), in `zone`.
+// Runs the program in `folder` with `arguments` (which, but for a few, it does not read) and
+// QUILLMERE_DIR set to `base` (unset when nothing), in `zone`.
 RunResult run(const ListFolder& folder, const std::optional<std::string>& base,
-              const char* zone = kZone) {
+              const char* zone = kZone, std::vector<std::string> arguments = {"ignored", "-h"}) {
 #ifdef CORVANDEL_WINDOWS_EXE
-  // Arguments are not read. Wine names Linux files in the locale's character set.
+  // Wine names Linux files in the locale's character set.
   ProcessOptions options;
-  options.command = {CORVANDEL_WINE_LOADER, CORVANDEL_WINDOWS_EXE, "ignored", "--help"};
+  options.command = {CORVANDEL_WINE_LOADER, CORVANDEL_WINDOWS_EXE};
+  options.command.insert(options.command.end(), arguments.begin(), arguments.end());
   options.working_dir = folder.root();
   options.environment = {{"LANG", "C.UTF-8"}, {"TZ", zone}};
   if (!std::getenv("WINEPREFIX")) options.environment["WINEPREFIX"] = CORVANDEL_WINE_PREFIX;
@@ -80,7 +84,10 @@ RunResult run(const ListFolder& folder, const std::optional<std::string>& base,
   const TimeZone in(zone);
   TestPlatform platform;
   if (base) platform.environment["QUILLMERE_DIR"] = *base;
-  return run_in_process(platform, folder.root());
+  arguments.insert(arguments.begin(), "corvandel");
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  return run_in_process(platform, folder.root(), [&] { run_program(argv); });
 #endif
 }
 
@@ -203,6 +210,30 @@ TEST_F(UpdateRun, EveryMessageAndStatus) {
       EXPECT_EQ(reduced + master, c.replaced);
     }
     for (const std::string& stray : folder.strays()) EXPECT_EQ(stray, "reduced.txt.new-1");
+  }
+}
+
+// The usage text and the version, for one argument that asks for them; nothing else is read.
+TEST_F(UpdateRun, CommandLines) {
+  const std::pair<std::vector<std::string>, std::string> lines[] = {
+      {{"--help"}, "Usage: corvandel [--help | --version]\n"},
+      {{"-h"}, "Usage: corvandel [--help | --version]\n"},
+      {{"/?"}, kWindows ? "Usage: corvandel [--help | --version]\n" : ""},
+      {{"--version"}, "corvandel " CORVANDEL_VERSION "\n"},
+      {{"--help", "--version"}, ""},
+      {{"--HELP"}, ""},
+      {{}, ""}};
+  for (const auto& [arguments, shown] : lines) {
+    ListFolder folder(kWindows);
+    folder.write(kLists);
+    const RunResult r = run(folder, std::nullopt, kZone, arguments);
+    EXPECT_EQ(r.status, shown.empty() ? 1 : 0) << arguments.size();
+    if (shown.empty()) continue;  // the update run: no lists here, by an unset QUILLMERE_DIR
+    EXPECT_EQ(r.out.substr(0, shown.size()), shown);
+    EXPECT_EQ(r.out.ends_with("corvandel(1) and in the README.\n"), arguments[0] != "--version");
+    EXPECT_TRUE(std::distance(fs::directory_iterator(folder.root()), {}) == 1 &&
+                !fs::exists(folder.backup_dir()))
+        << "nothing is made";
   }
 }
 
