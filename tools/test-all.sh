@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh g++ cmake ninja-build libgtest-dev strace clang-16 libclang-rt-16-dev \
-  g++-mingw-w64-x86-64-posix googletest wine64 tmux
+  g++-mingw-w64-x86-64-posix googletest wine64 tmux lintian dpkg-dev groff-base
 version=$(sed -n 's/^project(corvandel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 echo "=== Linux build and tests"
@@ -22,9 +22,19 @@ tools/check-exe.sh build/windows/corvandel.exe "$version"
 ctest --preset windows
 # The whole-run table against corvandel.exe, driven by the Linux build's tests.
 ctest --preset windows-end-to-end -j "$(nproc)"
-rm -f build/windows/corvandel-*-win64.zip
-cpack --preset windows
-ls build/windows/corvandel-*-win64.zip
+
+echo "=== Packages: the .deb, the .tar.gz and the Windows .zip"
+rm -f build/linux/corvandel[-_]* build/windows/corvandel-*.zip
+cpack --preset linux && cpack --preset windows
+deb=build/linux/corvandel_${version}_amd64.deb zip=build/windows/corvandel-$version-win64.zip
+lintian --fail-on error,warning "$deb"
+[ -z "$(groff -ww -z -man build/linux/packaging/corvandel.1 2>&1)" ]  # the manual page is clean
+# The installed program, on a scratch copy of the example lists.
+scratch=$(mktemp -d) && dpkg -x "$deb" "$scratch" && cp -r examples/DicLists "$scratch/"
+QUILLMERE_DIR="$scratch/" "$scratch/usr/bin/corvandel" </dev/null | grep -x 'Update successful.' >/dev/null
+[ "$(cmake -E tar tf "$zip" | sort | xargs)" = "LICENSE.txt README.txt corvandel.exe" ]
+(cd "$scratch" && cmake -E tar xf "$OLDPWD/$zip" && ! grep -q -v $'\r$' README.txt LICENSE.txt)
+rm -rf "$scratch"
 
 echo "=== Sanitized build and tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
 cmake --preset asan
