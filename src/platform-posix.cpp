@@ -137,6 +137,46 @@ class PosixOutputFile final : public OutputFile {
   off_t written_ = 0;
 };
 
+class PosixInputFile final : public InputFile {
+ public:
+  explicit PosixInputFile(int fd) : fd_(fd) {}
+  ~PosixInputFile() override { ::close(fd_); }
+
+  // Refuses anything but a regular file; notes the size.
+  Result<std::string> check_regular() {
+    Result<std::string> now = state();
+    if (now && S_ISDIR(stat_.st_mode)) return os_error(EISDIR);
+    if (now && !S_ISREG(stat_.st_mode)) {
+      return Error{ErrorKind::not_a_regular_file, 0, "not a regular file"};
+    }
+    size_ = static_cast<std::uint64_t>(stat_.st_size);
+    return now;
+  }
+
+  Result<std::size_t> read(char* buffer, std::size_t size) override {
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer, size);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) return last_os_error();
+    }
+  }
+
+  std::uint64_t size_when_opened() const override { return size_; }
+
+  Result<std::string> state() override {
+    if (::fstat(fd_, &stat_) != 0) return last_os_error();
+    const auto number = [](auto value) { return std::to_string(value) + ":"; };
+    return number(stat_.st_dev) + number(stat_.st_ino) + number(stat_.st_size) +
+           number(stat_.st_mtim.tv_sec) + number(stat_.st_mtim.tv_nsec) +
+           number(stat_.st_ctim.tv_sec) + number(stat_.st_ctim.tv_nsec);
+  }
+
+ private:
+  int fd_;
+  struct stat stat_ {};
+  std::uint64_t size_ = 0;
+};
+
 // Link errors that mean "this file system has no hard links" rather than a real refusal.
 bool means_no_hard_links(int code) {
   return code == EPERM || code == EOPNOTSUPP || code == ENOSYS || code == EMLINK;
@@ -188,13 +228,14 @@ class PosixPlatform final : public Platform {
     return {};
   }
 
-  Result<FileData> read_file(const std::string& path) override {
+  Result<std::unique_ptr<InputFile>> open_file(const std::string& path) override {
     // O_NONBLOCK keeps a FIFO from blocking the open; only regular files are read.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return last_os_error();
-    Result<FileData> data = read_open_file(fd);
-    ::close(fd);
-    return data;
+    auto file = std::make_unique<PosixInputFile>(fd);
+    Result<std::string> checked = file->check_regular();
+    if (!checked) return checked.error();
+    return std::unique_ptr<InputFile>(std::move(file));
   }
 
   Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& path) override {
@@ -266,29 +307,6 @@ class PosixPlatform final : public Platform {
   [[noreturn]] void exit_process(int status) override { std::exit(status); }
 
   std::string_view list_dir_separator() const override { return "/"; }
-
- private:
-  static Result<FileData> read_open_file(int fd) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return last_os_error();
-    if (S_ISDIR(st.st_mode)) return os_error(EISDIR);
-    if (!S_ISREG(st.st_mode)) {
-      return Error{ErrorKind::not_a_regular_file, 0, "not a regular file"};
-    }
-    // The size is a hint: a file that grows meanwhile is still read to its end.
-    std::size_t capacity = static_cast<std::size_t>(st.st_size) + 1;
-    FileData data{std::make_unique_for_overwrite<char[]>(capacity), 0};
-    for (;;) {
-      if (data.size == capacity) grow_file_buffer(data, capacity);
-      ssize_t n = ::read(fd, data.bytes.get() + data.size, capacity - data.size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return last_os_error();
-      }
-      if (n == 0) return data;
-      data.size += static_cast<std::size_t>(n);
-    }
-  }
 };
 
 }  // namespace

@@ -298,30 +298,48 @@ class Win32OutputFile final : public OutputFile {
   Handle handle_;
 };
 
-Result<FileData> read_open_file(HANDLE handle) {
-  if (GetFileType(handle) != FILE_TYPE_DISK) {
-    return Error{ErrorKind::not_a_regular_file, 0, "not a regular file"};
-  }
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info)) return last_os_error();
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return os_error(kErrorDirectoryNotSupported);
-  }
-  // The size is a hint: a file that grows meanwhile is still read to its end.
-  std::size_t capacity =
-      ((static_cast<std::size_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow) + 1;
-  FileData data{std::make_unique_for_overwrite<char[]>(capacity), 0};
-  for (;;) {
-    if (data.size == capacity) grow_file_buffer(data, capacity);
-    DWORD amount = static_cast<DWORD>(std::min<std::size_t>(capacity - data.size, kMaxIoBytes));
-    DWORD count = 0;
-    if (!ReadFile(handle, data.bytes.get() + data.size, amount, &count, nullptr)) {
-      return last_os_error();
+class Win32InputFile final : public InputFile {
+ public:
+  explicit Win32InputFile(HANDLE handle) : handle_(handle) {}
+
+  // Refuses anything but a file on disk that is not a directory; notes the size.
+  Result<std::string> check_regular() {
+    if (GetFileType(handle_.get()) != FILE_TYPE_DISK) {
+      return Error{ErrorKind::not_a_regular_file, 0, "not a regular file"};
     }
-    if (count == 0) return data;
-    data.size += count;
+    Result<std::string> now = state();
+    if (now && (info_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return os_error(kErrorDirectoryNotSupported);
+    }
+    size_ = (static_cast<std::uint64_t>(info_.nFileSizeHigh) << 32) | info_.nFileSizeLow;
+    return now;
   }
-}
+
+  Result<std::size_t> read(char* buffer, std::size_t size) override {
+    DWORD count = 0;
+    const DWORD amount = static_cast<DWORD>(std::min<std::size_t>(size, kMaxIoBytes));
+    if (!ReadFile(handle_.get(), buffer, amount, &count, nullptr)) return last_os_error();
+    return std::size_t{count};
+  }
+
+  std::uint64_t size_when_opened() const override { return size_; }
+
+  Result<std::string> state() override {
+    if (!GetFileInformationByHandle(handle_.get(), &info_)) return last_os_error();
+    std::string text;
+    for (DWORD part : {info_.dwVolumeSerialNumber, info_.nFileIndexHigh, info_.nFileIndexLow,
+                       info_.nFileSizeHigh, info_.nFileSizeLow,
+                       info_.ftLastWriteTime.dwHighDateTime, info_.ftLastWriteTime.dwLowDateTime}) {
+      text += std::to_string(part) + ":";
+    }
+    return text;
+  }
+
+ private:
+  Handle handle_;
+  BY_HANDLE_FILE_INFORMATION info_{};
+  std::uint64_t size_ = 0;
+};
 
 // Moves with MOVEFILE_WRITE_THROUGH return only once the move is on disk.
 bool move_file(const std::wstring& from, const std::wstring& to, DWORD flags) {
@@ -416,15 +434,18 @@ class Win32Platform final : public Platform {
     return failed;
   }
 
-  Result<FileData> read_file(const std::string& path) override {
+  Result<std::unique_ptr<InputFile>> open_file(const std::string& path) override {
     Result<std::wstring> wide = api_path(path);
     if (!wide) return wide.error();
     // Backup semantics let a directory be opened, so that it is reported as one.
-    Handle file(CreateFileW(
+    HANDLE handle = CreateFileW(
         wide.value().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.valid()) return last_os_error();
-    return read_open_file(file.get());
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return last_os_error();
+    auto file = std::make_unique<Win32InputFile>(handle);
+    Result<std::string> checked = file->check_regular();
+    if (!checked) return checked.error();
+    return std::unique_ptr<InputFile>(std::move(file));
   }
 
   Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& path) override {

@@ -47,12 +47,23 @@ std::string parent_of(std::string_view path) {
   return std::string(path.substr(0, parent_end + 1));
 }
 
-void grow_file_buffer(FileData& data, std::size_t& capacity) {
-  std::size_t larger = capacity * 2;
-  auto grown = std::make_unique_for_overwrite<char[]>(larger);
-  std::memcpy(grown.get(), data.bytes.get(), data.size);
-  data.bytes = std::move(grown);
-  capacity = larger;
+Result<FileData> Platform::read_file(const std::string& path) {
+  Result<std::unique_ptr<InputFile>> file = open_file(path);
+  if (!file) return file.error();
+  // The size is a hint: a file that grows meanwhile is still read to its end.
+  std::size_t capacity = static_cast<std::size_t>(file.value()->size_when_opened()) + 1;
+  FileData data{std::make_unique_for_overwrite<char[]>(capacity), 0};
+  for (;;) {
+    if (data.size == capacity) {
+      auto grown = std::make_unique_for_overwrite<char[]>(capacity *= 2);
+      std::memcpy(grown.get(), data.bytes.get(), data.size);
+      data.bytes = std::move(grown);
+    }
+    Result<std::size_t> read = file.value()->read(data.data() + data.size, capacity - data.size);
+    if (!read) return read.error();
+    if (read.value() == 0) return data;
+    data.size += read.value();
+  }
 }
 
 const char* error_kind_name(ErrorKind kind) {

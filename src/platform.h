@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,9 +27,18 @@ struct FileData {
   std::string_view view() const { return {bytes.get(), size}; }
 };
 
-/// Doubles the room in `data`'s buffer of `capacity` bytes, keeping its content: for a file that
-/// grows while it is read.
-void grow_file_buffer(FileData& data, std::size_t& capacity);
+/// A file being read front to back, a piece at a time.
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  /// Reads the next bytes into `buffer`, as many as fit and the file has; 0 at its end.
+  virtual Result<std::size_t> read(char* buffer, std::size_t size) = 0;
+  /// The file's size when it was opened (it may grow while it is read).
+  virtual std::uint64_t size_when_opened() const = 0;
+  /// What the file is now: its identity, size and times of change, different after any write to
+  /// it or its replacement by another file.
+  virtual Result<std::string> state() = 0;
+};
 
 /// A new file being written. Destroying it before finish() closes it without syncing; the caller
 /// then removes the file.
@@ -72,9 +82,11 @@ class Platform {
   /// Creates `path` and its missing parents, one make_directory() each; succeeds when the
   /// directory exists at the end, also when another process made it meanwhile.
   Result<void> create_directories(const std::string& path);
-  /// Reads the regular file at `path` whole. Anything other than a regular file fails without
-  /// blocking (a FIFO or a device is never opened for a blocking read).
-  virtual Result<FileData> read_file(const std::string& path) = 0;
+  /// Opens the regular file at `path` for reading. Anything other than a regular file fails
+  /// without blocking (a FIFO or a device is never opened for a blocking read).
+  virtual Result<std::unique_ptr<InputFile>> open_file(const std::string& path) = 0;
+  /// Reads the regular file at `path` whole, by open_file().
+  Result<FileData> read_file(const std::string& path);
   /// Creates a file that must not exist yet (fails with already_exists) and opens it for writing.
   virtual Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& path) = 0;
   /// Removes the file at `path`.

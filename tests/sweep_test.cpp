@@ -75,7 +75,7 @@ Outcome expected(const Step& step, int code, const ListFolder& folder) {
   if (op == "file_type") return reported(path + " is missing (or not a regular file)\n");
   if (op == "replace_keeping_backup") return reported("Error renaming file: " + text + "\n");
   if (op == "local_time_stamp") return fatal("reading the local time");
-  return fatal((op == "read_file"         ? "reading "
+  return fatal((op == "open_file"         ? "reading "
                 : op == "create_new_file" ? "creating "
                                           : "writing ") +
                path);
@@ -162,7 +162,7 @@ std::vector<Step> operations_of_a_run(bool backup_folder) {
     step.occurrence = step.nth = ++counts[step.name];
     step.replaced_before =
         counts["replace_keeping_backup"] - (step.name == "replace_keeping_backup");
-    step.read_before = counts["read_file"] - (step.name == "read_file") > 0;
+    step.read_before = counts["open_file"] - (step.name == "open_file") > 0;
     steps.push_back(step);
   }
   return steps;
@@ -180,7 +180,7 @@ Run in_process(bool backup_folder) {
 
 TEST(Sweep, EveryOperationOfARunFailed) {
   const std::set<std::string> operations = {
-      "file_type",       "make_directory",         "read_file",
+      "file_type",       "make_directory",         "open_file",
       "create_new_file", "replace_keeping_backup", "local_time_stamp"};
   for (const bool backup_folder : {false, true}) {
     sweep(operations_of_a_run(backup_folder), operations, false, sweep_lists(false),
@@ -236,12 +236,12 @@ std::vector<Step> calls_of_a_run(bool large, const std::vector<std::string>& inj
       const bool creates = args.find("O_CREAT") != std::string::npos;
       step.operation = args.find("O_DIRECTORY") != std::string::npos ? "ignored"
                        : creates                                     ? "create_new_file"
-                                                                     : "read_file";
+                                                                     : "open_file";
       open[result] = {creates ? "write" : step.operation, step.path};
     } else if (name == "newfstatat" && fd == "AT_FDCWD" && in_lists) {
       step.operation = "file_type";
-    } else if ((name == "newfstatat" || name == "read") && (of == "read_file" || fd == "0")) {
-      step.operation = fd == "0" ? "ignored" : "read_file";
+    } else if ((name == "newfstatat" || name == "read") && (of == "open_file" || fd == "0")) {
+      step.operation = fd == "0" ? "ignored" : "open_file";
     } else if (name == "write" && (fd == "1" || of == "write")) {
       step.operation = fd == "1" ? "write_stdout" : "write";
     } else if ((name == "fsync" || name == "close") && !of.empty()) {
@@ -257,7 +257,7 @@ std::vector<Step> calls_of_a_run(bool large, const std::vector<std::string>& inj
     }
     step.nth = ++operations[step.operation];
     step.replaced_before = counts["rename"] - (name == "rename");
-    step.read_before = operations["read_file"] - (step.operation == "read_file") > 0;
+    step.read_before = operations["open_file"] - (step.operation == "open_file") > 0;
     steps.push_back(step);
   }
   return steps;

@@ -199,8 +199,8 @@ class TestPlatform final : public Platform {
   Result<void> make_directory(const std::string& p) override {
     return pass("make_directory", p, &Platform::make_directory, p);
   }
-  Result<FileData> read_file(const std::string& p) override {
-    return pass("read_file", p, &Platform::read_file, p);
+  Result<std::unique_ptr<InputFile>> open_file(const std::string& p) override {
+    return pass("open_file", p, &Platform::open_file, p);
   }
   Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& p) override {
     return pass("create_new_file", p, &Platform::create_new_file, p);
