@@ -5,10 +5,13 @@
 //   <out>/unsorted/DicLists/  the same words, but master.txt shuffled, in mixed case and with
 //                             duplicates
 //
-// Words are 3 to 14 characters, mostly ASCII letters; about one in sixteen is drawn from
-// Latin-1 accented letters, Greek, Cyrillic or CJK ideographs.
+// Words are 3 to 14 characters, in one of three mixes of scripts (SCRIPTS):
+//   ascii   mostly ASCII letters; one word in sixteen from Latin-1 accented letters, Greek,
+//           Cyrillic or CJK ideographs
+//   mixed   a quarter of the words from those scripts
+//   greek   Greek letters only
 //
-// Usage: gen_lists MASTER_WORDS OUT_DIR
+// Usage: gen_lists MASTER_WORDS OUT_DIR [SCRIPTS]
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -74,11 +77,19 @@ struct Alphabets {
   std::vector<Letter> cjk = range(0x4E00, 0x4E00 + 2000, 0);
 };
 
+// How many words in 16 are made of ASCII letters only; 0 makes every word Greek.
+std::size_t ascii_in_16 = 15;
+
 // A word in output form (every letter upper case).
 std::string upper_word(Rng& rng, const Alphabets& a) {
   std::size_t length = 3 + std::max(pick(rng, 12), pick(rng, 12));  // longer words are more common
   std::string word;
-  if (pick(rng, 16) != 0) {
+  if (ascii_in_16 == 0) {
+    for (std::size_t i = 0; i < length; ++i)
+      append_utf8(word, a.greek[pick(rng, a.greek.size())].upper);
+    return word;
+  }
+  if (pick(rng, 16) >= 16 - ascii_in_16) {
     for (std::size_t i = 0; i < length; ++i) word += static_cast<char>('A' + pick(rng, 26));
     return word;
   }
@@ -256,10 +267,13 @@ void write_lists(const std::filesystem::path& dir, const std::string& master,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: gen_lists MASTER_WORDS OUT_DIR\n");
+  const std::string scripts = argc == 4 ? argv[3] : "ascii";
+  if ((argc != 3 && argc != 4) ||
+      (scripts != "ascii" && scripts != "mixed" && scripts != "greek")) {
+    std::fprintf(stderr, "usage: gen_lists MASTER_WORDS OUT_DIR [ascii|mixed|greek]\n");
     return 2;
   }
+  ascii_in_16 = scripts == "ascii" ? 15 : scripts == "mixed" ? 12 : 0;
   const std::size_t count = std::strtoull(argv[1], nullptr, 10);
   const std::filesystem::path out = argv[2];
   const Alphabets alphabets;

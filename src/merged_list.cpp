@@ -30,43 +30,44 @@ class ListWriter {
   void add(const WordList& list, WordRef ref) {
     const std::string_view word = list.word(ref);
     if (list.in_text(ref)) {
-      return add_text(list, static_cast<std::uint64_t>(word.data() - list.text().data()),
-                      word.size());
+      return add_text(list.text().data(),
+                      static_cast<std::uint64_t>(word.data() - list.text().data()), word.size());
     }
-    flush_run();
+    end_of_text();
     put_word(word);
   }
 
-  // Adds the `length` bytes of `list`'s text at `offset`: one word, or several separated by LFs.
-  [[gnu::always_inline]] void add_text(const WordList& list, std::uint64_t offset,
+  // Adds the `length` bytes of the text at `base`, from `offset`: one word, or several separated
+  // by LFs.
+  [[gnu::always_inline]] void add_text(const char* base, std::uint64_t offset,
                                        std::uint64_t length) {
-    if (&list == run_list_ && offset == run_end_ + 1 && list.text()[run_end_] == '\n') {
+    if (base == run_base_ && offset == run_end_ + 1 && base[run_end_] == '\n') {
       run_end_ = offset + length;
       return;
     }
-    flush_run();
-    run_list_ = &list;
+    end_of_text();
+    run_base_ = base;
     run_begin_ = offset;
     run_end_ = offset + length;
+  }
+
+  // Copies the run of words waiting, before the text it lies in changes.
+  void end_of_text() {
+    if (run_base_ == nullptr) return;
+    put_word(std::string_view(run_base_ + run_begin_, run_end_ - run_begin_));
+    run_base_ = nullptr;
   }
 
   bool ok() const { return status_.ok(); }
 
   Result<void> finish() {
-    flush_run();
+    end_of_text();
     if (status_ && used_ != 0) status_ = out_.write(std::string_view(block_.get(), used_));
     used_ = 0;
     return status_;
   }
 
  private:
-  void flush_run() {
-    if (run_list_ == nullptr) return;
-    const char* text = run_list_->text().data();
-    put_word(std::string_view(text + run_begin_, run_end_ - run_begin_));
-    run_list_ = nullptr;
-  }
-
   void put_word(std::string_view word) {
     if (!first_ && used_ < kWriteBlockSize) {
       block_[used_++] = '\n';
@@ -97,10 +98,17 @@ class ListWriter {
   std::size_t used_ = 0;
   bool first_ = true;
   Result<void> status_;
-  // The run of words waiting to be copied: [run_begin_, run_end_) of run_list_'s text.
-  const WordList* run_list_ = nullptr;
+  // The run of words waiting to be copied: [run_begin_, run_end_) of the text at run_base_.
+  const char* run_base_ = nullptr;
   std::uint64_t run_begin_ = 0;
   std::uint64_t run_end_ = 0;
+};
+
+// A list's words in written form: the LF-separated pieces of data[begin, end), where `readable`
+// bytes from `data` on may be loaded.
+struct WrittenText {
+  const char* data = nullptr;
+  std::uint64_t readable = 0, begin = 0, end = 0;
 };
 
 // Where a walk along a list in written form stands: the current word and its key, and the LFs
@@ -115,18 +123,17 @@ struct TextCursor {
 };
 
 // Loads the word at `at.position`: up to the next LF, or the end of the written text.
-[[gnu::always_inline]] inline void load_text_word(const WordList& list, TextCursor& at) {
-  const std::uint64_t end = list.written_end();
-  if (at.position >= end || list.empty()) {
+[[gnu::always_inline]] inline void load_text_word(const WrittenText& text, TextCursor& at) {
+  const std::uint64_t end = text.end;
+  if (at.position >= end) {
     at.done = true;
     return;
   }
-  const std::string_view text = list.text();
-  const char* const start = text.data() + at.position;
+  const char* const start = text.data + at.position;
   const std::uint64_t most = end - at.position;
   const std::uint64_t into_window = at.position - at.window;
   std::uint64_t line_feeds = into_window < 64 ? at.line_feeds >> into_window : 0;
-  if (line_feeds == 0 && at.position + 64 <= text.size()) {
+  if (line_feeds == 0 && at.position + 64 <= text.readable) {
     __builtin_prefetch(start + kReadAhead);
     at.window = at.position;
     at.line_feeds = unicode::classify_64(start).whitespace;
@@ -137,29 +144,36 @@ struct TextCursor {
     length =
         std::min<std::uint64_t>(static_cast<std::uint64_t>(std::countr_zero(line_feeds)), most);
   } else {
-    const void* lf = std::memchr(start, '\n', static_cast<std::size_t>(most));
-    length =
-        lf == nullptr ? most : static_cast<std::uint64_t>(static_cast<const char*>(lf) - start);
+    length = std::min<std::uint64_t>(
+        std::string_view(start, static_cast<std::size_t>(most)).find('\n'), most);
   }
   at.word = std::string_view(start, static_cast<std::size_t>(length));
   at.key = word_key(start, static_cast<std::size_t>(length),
-                    static_cast<std::size_t>(text.size() - at.position));
+                    static_cast<std::size_t>(text.readable - at.position));
 }
 
 // Walks a sorted list's distinct words in order, each with its sort key. A list in written form
 // is walked along its text.
 class SortedWords {
  public:
-  explicit SortedWords(const WordList& list) : list_(list) {
-    if (list.written_form()) {
-      text_.position = list.written_begin();
-      load_text_word(list, text_);
-      done_ = text_.done;
-      word_ = text_.word;
-      key_ = text_.key;
-    } else {
+  explicit SortedWords(const WordList& list)
+      : SortedWords(list.written_form()
+                        ? WrittenText{list.text().data(), list.text().size(),
+                                      list.empty() ? 0 : list.written_begin(), list.written_end()}
+                        : WrittenText{}) {
+    if (!list.written_form()) {
+      list_ = &list;
+      done_ = false;
       load();
     }
+  }
+
+  explicit SortedWords(const WrittenText& text) : written_(text) {
+    text_.position = written_.begin;
+    load_text_word(written_, text_);
+    done_ = text_.done;
+    word_ = text_.word;
+    key_ = text_.key;
   }
 
   bool done() const { return done_; }
@@ -172,23 +186,23 @@ class SortedWords {
   bool same(const SortedWords& other) const { return key_ == other.key_ && word_ == other.word_; }
 
   void add_to(ListWriter& writer) const {
-    if (list_.written_form()) {
-      writer.add_text(list_, text_.position, word_.size());
+    if (list_ == nullptr) {
+      writer.add_text(written_.data, text_.position, word_.size());
     } else {
-      writer.add(list_, list_.refs()[i_]);
+      writer.add(*list_, list_->refs()[i_]);
     }
   }
 
   void next() {
-    if (list_.written_form()) {
+    if (list_ == nullptr) {
       text_.position += word_.size() + 1;
-      load_text_word(list_, text_);
+      load_text_word(written_, text_);
       done_ = text_.done;
       word_ = text_.word;
       key_ = text_.key;
       return;
     }
-    if (list_.sorted_distinct()) {
+    if (list_->sorted_distinct()) {
       ++i_;
       load();
       return;
@@ -206,10 +220,10 @@ class SortedWords {
   void write_below(const SortedWords& other, ListWriter& writer) {
     if (done_) return;
     const bool all = other.done();
-    if (list_.written_form()) {
+    if (list_ == nullptr) {
       const std::uint64_t begin = text_.position;
       if (all) {
-        writer.add_text(list_, begin, list_.written_end() - begin);
+        writer.add_text(written_.data, begin, written_.end - begin);
         done_ = true;
         return;
       }
@@ -219,14 +233,14 @@ class SortedWords {
       const std::string_view word = other.word();
       while (at.key < key || (at.key == key && at.word < word)) {
         at.position = skip_window_below(at, key, word) + at.word.size() + 1;
-        load_text_word(list_, at);
+        load_text_word(written_, at);
         if (at.done) break;
       }
       text_ = at;
       done_ = at.done;
       word_ = at.word;
       key_ = at.key;
-      if (at.position != begin) writer.add_text(list_, begin, at.position - 1 - begin);
+      if (at.position != begin) writer.add_text(written_.data, begin, at.position - 1 - begin);
       return;
     }
     const std::uint64_t key = all ? 0 : other.key();
@@ -236,15 +250,14 @@ class SortedWords {
 
  private:
   void load() {
-    if (i_ == list_.refs().size()) {
+    const std::span<const WordRef> refs = list_->refs();
+    if (i_ == refs.size()) {
       done_ = true;
       return;
     }
-    if (i_ + kPrefetchAhead < list_.refs().size()) {
-      list_.prefetch(list_.refs()[i_ + kPrefetchAhead], 0);
-    }
-    word_ = list_.word(list_.refs()[i_]);
-    key_ = list_.key(list_.refs()[i_]);
+    if (i_ + kPrefetchAhead < refs.size()) list_->prefetch(refs[i_ + kPrefetchAhead], 0);
+    word_ = list_->word(refs[i_]);
+    key_ = list_->key(refs[i_]);
   }
 
   // Where the word before the next one to look at starts. When the LFs of the 64 bytes from
@@ -253,8 +266,8 @@ class SortedWords {
   // long list with few words to add, most of the list goes by this way.
   [[gnu::always_inline]] std::uint64_t skip_window_below(TextCursor& at, std::uint64_t key,
                                                          std::string_view word) const {
-    if (at.window != at.position || at.position + 64 > list_.written_end() ||
-        at.position + 64 + 8 > list_.text().size()) {
+    if (at.window != at.position || at.position + 64 > written_.end ||
+        at.position + 64 + 8 > written_.readable) {
       return at.position;
     }
     const std::uint64_t line_feeds = at.line_feeds;
@@ -262,11 +275,11 @@ class SortedWords {
     const unsigned last = 63 - static_cast<unsigned>(std::countl_zero(line_feeds));
     const std::uint64_t before = line_feeds & ~(std::uint64_t{1} << last);
     const unsigned from = 64 - static_cast<unsigned>(std::countl_zero(before));
-    const char* const start = list_.text().data() + at.position + from;
+    const char* const start = written_.data + at.position + from;
     const std::uint64_t length = last - from;
     const std::uint64_t candidate_key =
         word_key(start, static_cast<std::size_t>(length),
-                 static_cast<std::size_t>(list_.text().size() - (at.position + from)));
+                 static_cast<std::size_t>(written_.readable - (at.position + from)));
     if (candidate_key > key ||
         (candidate_key == key &&
          !(std::string_view(start, static_cast<std::size_t>(length)) < word))) {
@@ -277,13 +290,32 @@ class SortedWords {
   }
 
   static constexpr std::size_t kPrefetchAhead = 8;
-  const WordList& list_;
-  std::size_t i_ = 0;  // the current word, with references
-  TextCursor text_;    // the current word, in written form
+  const WordList* list_ = nullptr;  // a list with references, or
+  WrittenText written_;             // a list in written form
+  std::size_t i_ = 0;               // the current word, with references
+  TextCursor text_;                 // the current word, in written form
   std::string_view word_;
   std::uint64_t key_ = 0;
   bool done_ = false;
 };
+
+// Writes the merge of `a` and `b` as far as `a` goes, and the rest of `b` when `a` is the last of
+// its list.
+void merge_walk(SortedWords& a, SortedWords& b, ListWriter& writer, bool last) {
+  while (!a.done() && !b.done() && writer.ok()) {
+    a.write_below(b, writer);
+    if (a.done()) break;
+    b.write_below(a, writer);
+    if (b.done()) break;
+    if (a.same(b)) {
+      a.add_to(writer);
+      a.next();
+      b.next();
+    }
+  }
+  if (writer.ok()) a.write_below(b, writer);
+  if (writer.ok() && last) b.write_below(a, writer);
+}
 
 }  // namespace
 
@@ -297,19 +329,22 @@ Result<void> write_word_list(OutputFile& out, const MergedWords& merged) {
   ListWriter writer(out);
   SortedWords a(*merged.current);
   SortedWords b(*merged.update);
-  while (!a.done() && !b.done() && writer.ok()) {
-    a.write_below(b, writer);
-    if (a.done()) break;
-    b.write_below(a, writer);
-    if (b.done()) break;
-    if (a.same(b)) {
-      a.add_to(writer);
-      a.next();
-      b.next();
-    }
+  merge_walk(a, b, writer, true);
+  return writer.finish();
+}
+
+Result<void> write_merged_stream(OutputFile& out, ListReader& current, WordList& update) {
+  sort_words(update);
+  ListWriter writer(out);
+  SortedWords b(update);
+  while (const std::optional<std::string_view> stretch =
+             writer.ok() ? current.next() : std::nullopt) {
+    SortedWords a(
+        WrittenText{stretch->data(), stretch->size() + ListReader::kSlack, 0, stretch->size()});
+    merge_walk(a, b, writer, false);
+    writer.end_of_text();  // the reader's buffer takes the next stretch
   }
-  if (writer.ok()) a.write_below(b, writer);
-  if (writer.ok()) b.write_below(a, writer);
+  if (writer.ok()) b.write_below(SortedWords(WrittenText{}), writer);
   return writer.finish();
 }
 

@@ -2,6 +2,7 @@
 // list format (joined by LF, with no line break after the last word).
 #pragma once
 
+#include "list_reader.h"
 #include "platform.h"
 #include "result.h"
 #include "word_list.h"
@@ -21,5 +22,9 @@ MergedWords merge_distinct(WordList& current, WordList& update);
 
 /// Writes the words of `merged` in the list format.
 Result<void> write_word_list(OutputFile& out, const MergedWords& merged);
+
+/// Writes the merge of the list that `current` reads, in written form, and `update` (which it
+/// sorts first) in the list format. Stops early when a read fails (see current.failure()).
+Result<void> write_merged_stream(OutputFile& out, ListReader& current, WordList& update);
 
 }  // namespace corvandel

@@ -305,7 +305,7 @@ bool is_valid_utf8(std::string_view text) {
 }
 
 ByteClasses classify_64_portable(const char* p) {
-  ByteClasses classes{0, 0, 0};
+  ByteClasses classes{0, 0, 0, 0};
   for (int i = 0; i < 8; ++i) {
     std::uint64_t x = load8(bytes(p) + 8 * i);
     if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
@@ -320,6 +320,8 @@ ByteClasses classify_64_portable(const char* p) {
     classes.whitespace |= gather_high_bits(whitespace & kHighBits) << shift;
     classes.non_ascii |= gather_high_bits(x & kHighBits) << shift;
     classes.lower |= gather_high_bits(lower_letters8(x)) << shift;
+    const std::uint64_t not_line_feed = ((x ^ (0x0A * kEachByte)) & kLow7) + kLow7;
+    classes.line_feeds |= gather_high_bits(~not_line_feed & ascii) << shift;
   }
   return classes;
 }
@@ -347,6 +349,110 @@ void upper_ascii_letters(char* p, std::size_t length) {
     std::memcpy(p + i, &upper, sizeof upper);
   }
   for (; i < length; ++i) p[i] = upper_ascii_char(static_cast<Byte>(p[i]));
+}
+
+namespace {
+
+// The lead and continuation bytes of a block, and the bytes that decide the narrower second-byte
+// ranges after E0, ED, F0 and F4 (Table 3-7 of the Unicode Standard).
+struct UtfMasks {
+  std::uint64_t continuation, lead2, lead3, lead4, bad, e0, ed, f0, f4, from_a0, from_90,
+      space_leads;
+};
+
+UtfMasks utf_masks_portable(const char* p) {
+  UtfMasks m{};
+  for (int i = 0; i < 64; ++i) {
+    const Byte b = bytes(p)[i];
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    m.continuation |= b >= 0x80 && b <= 0xBF ? bit : 0;
+    m.lead2 |= b >= 0xC2 && b <= 0xDF ? bit : 0;
+    m.lead3 |= b >= 0xE0 && b <= 0xEF ? bit : 0;
+    m.lead4 |= b >= 0xF0 && b <= 0xF4 ? bit : 0;
+    m.bad |= b == 0xC0 || b == 0xC1 || b >= 0xF5 ? bit : 0;
+    m.e0 |= b == 0xE0 ? bit : 0;
+    m.ed |= b == 0xED ? bit : 0;
+    m.f0 |= b == 0xF0 ? bit : 0;
+    m.f4 |= b == 0xF4 ? bit : 0;
+    m.from_a0 |= b >= 0xA0 && b <= 0xBF ? bit : 0;
+    m.from_90 |= b >= 0x90 && b <= 0xBF ? bit : 0;
+    m.space_leads |= b == 0xC2 || (b >= 0xE1 && b <= 0xE3) ? bit : 0;
+  }
+  return m;
+}
+
+UtfMasks utf_masks(const char* p) {
+#if defined(__SSE2__)
+  UtfMasks m{};
+  // Signed byte compares: 0x80 is -128, 0xBF is -65, 0xC0 is -64, 0xFF is -1.
+  const auto in = [](__m128i v, int low, int high) {
+    return _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(low - 1))),
+                         _mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(high + 1))));
+  };
+  const auto is = [](__m128i v, int b) {
+    return _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(b)));
+  };
+  for (int i = 0; i < 4; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    const auto put = [&](std::uint64_t& mask, __m128i bits) {
+      mask |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(bits))} << (16 * i);
+    };
+    put(m.continuation, _mm_cmplt_epi8(v, _mm_set1_epi8(-64)));
+    put(m.lead2, in(v, -62, -33));
+    put(m.lead3, in(v, -32, -17));
+    put(m.lead4, in(v, -16, -12));
+    put(m.bad, _mm_or_si128(in(v, -64, -63), in(v, -11, -1)));
+    put(m.e0, is(v, 0xE0));
+    put(m.ed, is(v, 0xED));
+    put(m.f0, is(v, 0xF0));
+    put(m.f4, is(v, 0xF4));
+    put(m.from_a0, in(v, -96, -65));
+    put(m.from_90, in(v, -112, -65));
+    put(m.space_leads, _mm_or_si128(is(v, 0xC2), in(v, -31, -29)));
+  }
+  return m;
+#else
+  return utf_masks_portable(p);
+#endif
+}
+
+// Judges a block from its masks: the structure, whitespace beyond ASCII, and what upper-casing
+// does to each character that is not ASCII.
+BlockScan scan_masks(const char* p, const ByteClasses& classes, const UtfMasks& m) {
+  const std::uint64_t leads = m.lead2 | m.lead3 | m.lead4;
+  const std::uint64_t needed = (leads << 1) | ((m.lead3 | m.lead4) << 2) | (m.lead4 << 3);
+  BlockScan scan{(m.continuation ^ needed) | m.bad | ((m.e0 << 1) & ~m.from_a0 & m.continuation) |
+                     ((m.ed << 1) & m.from_a0) | ((m.f0 << 1) & ~m.from_90 & m.continuation) |
+                     ((m.f4 << 1) & m.from_90),
+                 classes.whitespace, 0, 0};
+  for (std::uint64_t candidates = m.space_leads; candidates != 0; candidates &= candidates - 1) {
+    const int i = std::countr_zero(candidates);
+    const std::size_t length = multibyte_whitespace_length(std::string_view(p + i, 3));
+    scan.whitespace |= ((std::uint64_t{1} << length) - 1) << i;
+  }
+  for (std::uint64_t rest = leads; rest != 0; rest &= rest - 1) {
+    const int i = std::countr_zero(rest);
+    const Byte lead = bytes(p)[i];
+    CaseChange change = kKeeps;
+    if (lead < 0xE0) {
+      change = kTwoByteCaseChanges[((lead & 0x1F) << 6) | (bytes(p)[i + 1] & 0x3F)];
+    } else if (lead < 0xE4 || lead > 0xE9) {  // E4 to E9: ideographs, without case
+      change = case_change(decode_multibyte(bytes(p) + i, 4).code_point);
+    }
+    scan.changes |= change != kKeeps ? std::uint64_t{1} << i : 0;
+    scan.resizes |= change == kOtherLength ? std::uint64_t{1} << i : 0;
+  }
+  return scan;
+}
+
+}  // namespace
+
+BlockScan scan_block(const char* p, const ByteClasses& classes) {
+  return scan_masks(p, classes, utf_masks(p));
+}
+
+BlockScan scan_block_portable(const char* p, const ByteClasses& classes) {
+  return scan_masks(p, classes, utf_masks_portable(p));
 }
 
 WordScan scan_word(std::string_view text) {

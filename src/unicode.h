@@ -21,6 +21,7 @@ struct ByteClasses {
   std::uint64_t whitespace;  ///< ASCII whitespace: 0x09..0x0D and 0x20
   std::uint64_t non_ascii;   ///< 0x80 and up: part of a multi-byte sequence
   std::uint64_t lower;       ///< 'a' to 'z'
+  std::uint64_t line_feeds;  ///< 0x0A
 };
 
 /// Classifies the 64 bytes at `p`, eight bytes at a time in general-purpose registers.
@@ -30,8 +31,9 @@ ByteClasses classify_64_portable(const char* p);
 /// calls it for every block.
 inline ByteClasses classify_64(const char* p) {
 #if defined(__SSE2__)
-  ByteClasses classes{0, 0, 0};
+  ByteClasses classes{0, 0, 0, 0};
   const __m128i tab = _mm_set1_epi8(0x09);
+  const __m128i line_feed = _mm_set1_epi8(0x0A);
   const __m128i four = _mm_set1_epi8(4);
   const __m128i space = _mm_set1_epi8(0x20);
   const __m128i a = _mm_set1_epi8('a');
@@ -49,12 +51,34 @@ inline ByteClasses classify_64(const char* p) {
                           << shift;
     classes.non_ascii |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(v))} << shift;
     classes.lower |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(lower))} << shift;
+    classes.line_feeds |=
+        std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, line_feed)))}
+        << shift;
   }
   return classes;
 #else
   return classify_64_portable(p);
 #endif
 }
+
+/// What the characters of a 64-byte block that holds non-ASCII bytes are, taken from its first
+/// byte on; bit i of each mask describes byte i. A character that the block cuts off at its end is
+/// judged with the bytes after the block (at least three more must be readable).
+struct BlockScan {
+  std::uint64_t invalid;     ///< bytes where the UTF-8 structure is broken (none for a character
+                             ///< cut off at the end)
+  std::uint64_t whitespace;  ///< every byte of each whitespace character
+  std::uint64_t changes;  ///< the first byte of each non-ASCII character that upper-casing changes
+  std::uint64_t resizes;  ///< the first byte of each one whose upper case has another length
+};
+
+/// Scans the 64 bytes at `p`, whose classes are `classes`: the UTF-8 structure from the classes of
+/// lead and continuation bytes (with SSE2 where the target has it), whitespace beyond ASCII by its
+/// lead bytes, and what upper-casing does from a table per character.
+BlockScan scan_block(const char* p, const ByteClasses& classes);
+
+/// The same, byte by byte: the portable reference of scan_block's masks.
+BlockScan scan_block_portable(const char* p, const ByteClasses& classes);
 
 /// Upper-cases the ASCII letters among the `length` bytes at `p`, leaving every other byte as it
 /// is (so valid UTF-8 stays valid).

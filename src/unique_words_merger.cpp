@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "list_reader.h"
 #include "main.h"
 #include "merged_list.h"
 #include "platform.h"
@@ -56,10 +57,41 @@ void discard_temporary(const std::string& path) {
   [[maybe_unused]] Result<void> removed = platform().remove_file(path);
 }
 
-// Writes `merged` to a new temporary file and flushes it to stable storage.
-std::string write_temporary(const std::string& live, const MergedWords& merged) {
+// The list a pass rewrites. One in written form, as every list is once this program wrote it, is
+// checked by a first read and merged from a second, a piece at a time, so that it is never held
+// in memory; `state` is what the file was at the first read. Any other list is read whole.
+struct CurrentList {
+  std::string path;
+  std::optional<WordList> words;
+  std::string state;
+};
+
+// Merges `current` and `update` into `out`; a failed read of the current list is fatal at once.
+Result<void> write_merged(OutputFile& out, CurrentList& current, WordList& update,
+                          const std::string& temporary) {
+  if (current.words) return write_word_list(out, merge_distinct(*current.words, update));
+  const auto read_failed = [&](const Error& error) {
+    discard_temporary(temporary);
+    fatal_failure(error, "reading " + current.path);
+  };
+  Result<std::unique_ptr<InputFile>> file = platform().open_file(current.path);
+  if (!file) read_failed(file.error());
+  ListReader reader(std::move(file.value()));
+  Result<void> written = write_merged_stream(out, reader, update);
+  if (reader.failure()) read_failed(*reader.failure());
+  // Another program's change between the two reads would make the merge a mix of two lists.
+  Result<std::string> state = reader.file().state();
+  if (!state) read_failed(state.error());
+  if (state.value() != current.state) {
+    read_failed(Error{ErrorKind::other, 0, "the file changed while it was read"});
+  }
+  return written;
+}
+
+// Writes the merge to a new temporary file and flushes it to stable storage.
+std::string write_temporary(const std::string& live, CurrentList& current, WordList& update) {
   auto [path, file] = create_temporary(live);
-  Result<void> written = write_word_list(*file, merged);
+  Result<void> written = write_merged(*file, current, update, path);
   if (written) written = file->finish();
   if (!written) {
     file.reset();
@@ -95,6 +127,19 @@ WordList read_words(const std::string& path) {
   return std::move(list.value());
 }
 
+// The current list at `path`, by a first read; a file that cannot be read as UTF-8 text is fatal.
+CurrentList read_current(const std::string& path) {
+  Result<std::unique_ptr<InputFile>> file = platform().open_file(path);
+  if (!file) fatal_failure(file.error(), "reading " + path);
+  Result<std::string> state = file.value()->state();
+  if (!state) fatal_failure(state.error(), "reading " + path);
+  ListReader reader(std::move(file.value()));
+  Result<bool> written_form = check_written_form(reader);
+  if (!written_form) fatal_failure(written_form.error(), "reading " + path);
+  if (written_form.value()) return {path, std::nullopt, std::move(state.value())};
+  return {path, read_words(path), ""};
+}
+
 // The kind of list named by the file name (last path component) of `current_file`: "reduced"
 // is looked for first, then "master".
 std::optional<ListKind> list_kind(std::string_view current_file) {
@@ -106,11 +151,12 @@ std::optional<ListKind> list_kind(std::string_view current_file) {
   return std::nullopt;
 }
 
-// Writes `merged` to a new file beside the live list, then moves the live list into
-// BU_Previous_Files under a time-stamped name and puts the new file in its place, so that the
-// live name always holds a complete list. Ends the process on any failure, with nothing changed.
+// Writes the merge of `current` and `update` to a new file beside the live list, then moves the
+// live list into BU_Previous_Files under a time-stamped name and puts the new file in its place,
+// so that the live name always holds a complete list. Ends the process on any failure, with
+// nothing changed.
 void back_up_list(const std::string& current_file, const std::string& list_dir,
-                  const MergedWords& merged) {
+                  CurrentList& current, WordList& update) {
   std::optional<ListKind> kind = list_kind(current_file);
   if (!kind) {
     print_stdout("Error: current_file is not reduced or master\n");
@@ -118,7 +164,7 @@ void back_up_list(const std::string& current_file, const std::string& list_dir,
   }
   const ListNames names = names_of(*kind);
   const std::string live = list_dir + std::string(names.live_name);
-  const std::string temporary = write_temporary(live, merged);
+  const std::string temporary = write_temporary(live, current, update);
 
   for (int attempt = 1;; ++attempt) {
     const std::string stamp = stamp_or_fail(temporary);
@@ -148,13 +194,13 @@ void merge_word_list(const std::string& current_file, const std::string& update_
     print_stdout(update_file + " is missing (or not a regular file)\n");
     pause_and_exit();
   }
-  WordList current = read_words(current_file);
+  CurrentList current = read_current(current_file);
   WordList update = read_words(update_file);
   if (update.empty()) {
     print_stdout("No text found in " + update_file + " file. Exiting...\n");
     pause_and_exit();
   }
-  back_up_list(current_file, list_dir, merge_distinct(current, update));
+  back_up_list(current_file, list_dir, current, update);
 }
 
 }  // namespace corvandel

@@ -38,7 +38,7 @@ class ListParser {
           continue;
         }
       }
-      if (!read_block(p) && (invalid_ || !read_word(p))) return false;
+      if (!read_block(p) && !read_word(p)) return false;
     }
     list_.count_ = list_.written_form_ ? count_ : list_.refs_.size();
     list_.written_end_ = last_end_;
@@ -46,9 +46,10 @@ class ListParser {
   }
 
  private:
-  // Reads the ASCII words that start at `p` and end within the 64 bytes from there, all at once
-  // from the block's byte classes. Stops before a word that runs past the block or holds
-  // anything but ASCII; returns false when that is the first word.
+  // Reads the words that start at `p` and end within the 64 bytes from there, all at once from
+  // the block's byte classes (and, where it holds other bytes than ASCII, the scan of its
+  // characters). Stops before a word that runs past the block; returns false when that is the
+  // first word, or when the block is not well-formed UTF-8 (the word scan then finds where).
   bool read_block(char*& p) {
     if (available(p) < kBlock + 8) return false;
     __builtin_prefetch(p + kReadAhead);
@@ -57,11 +58,18 @@ class ListParser {
     // neighbours, so words with other characters come out the same); a list in upper case, as
     // written, needs no stores at all.
     if (classes.lower != 0) unicode::upper_ascii_letters(p, kBlock);
-    const std::uint64_t space = classes.whitespace;
+    std::uint64_t space = classes.whitespace, changes = 0, resizes = 0;
+    if (classes.non_ascii != 0) {
+      const unicode::BlockScan scan = unicode::scan_block(p, classes);
+      if (scan.invalid != 0) return false;
+      space = scan.whitespace;
+      changes = scan.changes;
+      resizes = scan.resizes;
+    }
     std::uint64_t starts = ~space & ~(~space << 1);
     char* next = p;
-    if (std::endian::native == std::endian::little && classes.non_ascii == 0 &&
-        list_.written_form_ && count_ != 0) {
+    if (std::endian::native == std::endian::little && changes == 0 && list_.written_form_ &&
+        count_ != 0) {
       count_written_words(p, space, starts, next);
     }
     while (starts != 0) {
@@ -71,15 +79,8 @@ class ListParser {
       const unsigned length = static_cast<unsigned>(std::countr_zero(after));
       const std::uint64_t bits = ((std::uint64_t{1} << length) - 1) << start;
       char* const word = p + start;
-      if ((classes.non_ascii & bits) != 0) {
-        // Not ASCII: the run may hold whitespace beyond ASCII, which the slow path splits.
-        const unicode::WordScan scan = unicode::scan_word(std::string_view(word, length));
-        if (scan.length == unicode::kNotUtf8) {
-          invalid_ = true;
-          return false;
-        }
-        if (scan.length != length) break;
-        add_upper_word(word, scan);
+      if ((changes & bits) != 0) {
+        add_upper_word(word, unicode::WordScan{length, true, (resizes & bits) == 0});
       } else {
         add_word(WordRef(static_cast<std::uint64_t>(word - text_), length),
                  word_key(word, length, available(word)));
@@ -245,7 +246,6 @@ class ListParser {
   std::uint64_t previous_offset_ = 0;  // where the last word in the text starts and ends
   std::uint64_t last_end_ = 0;
   std::size_t count_ = 0;  // words counted in written form
-  bool invalid_ = false;
   std::string upper_;
 };
 

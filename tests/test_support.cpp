@@ -116,6 +116,7 @@ struct ProcessExit {
 
 std::optional<Error> TestPlatform::step(const std::string& name, const std::string& path) {
   log.push_back(name + " " + path);
+  if (before_step) before_step(log.back());
   const auto fault = faults_.find({name, ++counts_[name]});
   if (fault == faults_.end()) return std::nullopt;
   return posix::os_error(fault->second);

@@ -180,6 +180,8 @@ class TestPlatform final : public Platform {
   std::optional<Error> step(const std::string& name, const std::string& path);
 
   std::vector<std::string> log;
+  /// Called before each operation with its entry in `log`, to act on the files meanwhile.
+  std::function<void(const std::string&)> before_step;
   std::map<std::string, std::string> environment;
   std::string out, err;
   /// Seconds added to the clock, a fixed stamp when set, and how often the run waited for the

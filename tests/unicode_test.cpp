@@ -123,7 +123,7 @@ TEST(Scanning, BlockClassesAndAsciiLetters) {
   std::uint32_t state = 12345;
   for (int round = 0; round < 200; ++round) {
     char block[64];
-    std::uint64_t whitespace = 0, non_ascii = 0, lower = 0;
+    std::uint64_t whitespace = 0, non_ascii = 0, lower = 0, line_feeds = 0;
     std::string upper_block(64, '\0');
     for (int i = 0; i < 64; ++i) {
       // Every byte value appears at every position over the rounds; the rest are random.
@@ -134,12 +134,14 @@ TEST(Scanning, BlockClassesAndAsciiLetters) {
       whitespace |= b == 0x20 || (b >= 0x09 && b <= 0x0D) ? bit : 0;
       non_ascii |= b >= 0x80 ? bit : 0;
       lower |= b >= 'a' && b <= 'z' ? bit : 0;
+      line_feeds |= b == '\n' ? bit : 0;
       upper_block[i] = static_cast<char>(b >= 'a' && b <= 'z' ? b - 0x20 : b);
     }
     for (const ByteClasses& classes : {classify_64(block), classify_64_portable(block)}) {
       ASSERT_EQ(classes.whitespace, whitespace) << round;
       ASSERT_EQ(classes.non_ascii, non_ascii) << round;
       ASSERT_EQ(classes.lower, lower) << round;
+      ASSERT_EQ(classes.line_feeds, line_feeds) << round;
     }
     for (std::size_t from = 0; from < 64; from += 7) {
       for (std::size_t length = 0; from + length <= 64; length += 5) {
@@ -150,6 +152,56 @@ TEST(Scanning, BlockClassesAndAsciiLetters) {
             << round;
       }
     }
+  }
+}
+
+// The characters of blocks of UTF-8 text, cut anywhere, and of ill-formed blocks, against the
+// model's decoder and upper-casing, with and without SSE2.
+TEST(Scanning, CharactersOfBlocks) {
+  std::uint32_t state = 777;
+  const auto next = [&](std::uint32_t n) { return (state = state * 1103515245 + 12345) >> 8 & n; };
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    while (text.size() < 80) {
+      const char32_t c = next(3) ? next(0x7FF) : next(7) ? next(0xFFFF) : next(0x1FFFF);
+      if (c < 0xD800 || c > 0xDFFF) text += utf8(c);
+    }
+    if (round % 2) text[next(63)] = static_cast<char>(next(255));  // perhaps no longer UTF-8
+    const std::size_t from = round % 4 == 0 ? 0 : next(15);
+    const char* block = text.data() + from;
+    const ByteClasses classes = classify_64(block);
+    const BlockScan scan = scan_block(block, classes),
+                    portable = scan_block_portable(block, classes);
+    ASSERT_TRUE(scan.invalid == portable.invalid && scan.whitespace == portable.whitespace &&
+                scan.changes == portable.changes && scan.resizes == portable.resizes);
+    // A character cut off at the block's end counts as well-formed when its bytes in the block
+    // begin one (the model completes them with continuation bytes in the allowed ranges), and is
+    // judged with the bytes after the block.
+    BlockScan model{0, 0, 0, 0};
+    bool judged = true;
+    for (std::size_t i = 0, length = 0; i < 64; i += length) {
+      std::string probe(block + i, std::min<std::size_t>(64 - i, 4));
+      const auto lead = static_cast<unsigned char>(probe[0]);
+      for (std::size_t k = probe.size(); k < 4; ++k) {
+        probe += static_cast<char>(k > 1 ? 0x80 : lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80);
+      }
+      const std::uint64_t bit = std::uint64_t{1} << i;
+      if (!decode(probe, length)) model.invalid |= bit;
+      const std::optional<char32_t> c =
+          decode(std::string_view(block + i, text.size() - from - i), length);
+      judged = c.has_value();
+      if (!c) break;
+      const std::string character(block + i, length), upper_form = upper(character);
+      model.whitespace |= testing::is_space(*c) ? ((std::uint64_t{1} << length) - 1) << i : 0;
+      model.changes |= *c >= 0x80 && upper_form != character ? bit : 0;
+      model.resizes |= *c >= 0x80 && upper_form.size() != length ? bit : 0;
+    }
+    ASSERT_EQ(scan.invalid == 0, model.invalid == 0)
+        << ::testing::PrintToString(text.substr(from, 64));
+    if (model.invalid || !judged) continue;
+    ASSERT_EQ(scan.whitespace, model.whitespace);
+    ASSERT_EQ(scan.changes, model.changes);
+    ASSERT_EQ(scan.resizes, model.resizes);
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 
 #include "merged_list.h"
@@ -204,6 +205,48 @@ TEST(MergePass, TheListKindAndTheBackupNeverOverwritten) {
     EXPECT_EQ(again.out, "Error renaming file: File exists (os error 17)\n" + kPrompt);
     EXPECT_GT(platform.sleeps, 0) << "it waited for the clock before giving up";
     EXPECT_EQ(read_file(folder.backups(kind).at(0)), kept);
+  }
+}
+
+// A list in written form, as every list is after its first run, is checked by a first read and
+// merged from a second, a piece at a time; one that turns out not to be, far into the file, is
+// read whole. Lists of several pieces, a word longer than a piece, and a list changed between
+// the two reads, which must change nothing.
+TEST(MergePass, LargeListsStreamedOrReadWhole) {
+  std::string written, update;
+  for (int i = 0; i < 200000; ++i) {
+    written += (i ? "\n" : "") + std::string(1, static_cast<char>('A' + i / 8000)) +
+               std::to_string(1000000 + i) + (i % 7 ? "" : "ÉΩ");
+    update += "a" + std::to_string(1000000 + 3 * i % 200000) + (i % 11 ? " " : "\n");
+  }
+  const std::size_t far = written.size() - 1000;
+  const std::pair<std::string, int> masters[] = {
+      {written, 0},
+      {written.substr(0, far) + "\n0" + written.substr(far), 0},     // out of order
+      {written.substr(0, far) + "low" + written.substr(far), 0},     // lower case
+      {written.substr(0, far) + "\t" + written.substr(far), 0},      // other whitespace
+      {written + "\n", 0},                                           // a final LF
+      {written.substr(0, far) + "\xC3" + written.substr(far), 101},  // not UTF-8
+      {written + "\nZ" + std::string(3 << 20, 'W'), 0},              // a word longer than a piece
+      {written, 101}};  // changed between the two reads
+  for (const auto& [master, status] : masters) {
+    SCOPED_TRACE(master.size());
+    ListFolder folder;
+    folder.write({master, "", update});
+    TestPlatform platform;
+    platform.environment["QUILLMERE_DIR"] = folder.base_text();
+    int opened = 0;
+    if (&master == &masters[7].first) {
+      platform.before_step = [&](const std::string& step) {
+        if (step.ends_with("master.txt") && step.starts_with("open_file") && ++opened == 2) {
+          std::ofstream(folder.lists() / "master.txt", std::ios::app) << "\nZZZ";
+        }
+      };
+    }
+    const RunResult r = run_in_process(platform, folder.root());
+    EXPECT_EQ(r.status, status) << r.err;
+    EXPECT_TRUE(status == 101 || folder.read().master == model_list({master, update}));
+    EXPECT_TRUE(folder.strays().empty() && folder.backups("master").size() == (status ? 0u : 1u));
   }
 }
 
