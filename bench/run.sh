@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# Times a whole corvandel update run on large generated lists against the same two merges done
-# with `LC_ALL=C sort -u` and against `cat` + `sync` copying the same bytes (the floor of a
-# durable rewrite). Prints medians, spreads and ratios, plots wall time against list size, and
-# runs the micro-benchmarks of the merge pass's hot loops.
+# Times a whole corvandel update run on large generated lists against its peers, side by side:
+#   sort   the same two merges with `LC_ALL=C sort -u`
+#   merge  `sort -u` for the reduced pass, then `sort -m -u` (the merge of sorted files) for the
+#          master pass, as a user who knows the lists are sorted would do it (sorted sets only)
+#   cat    `cat` + `sync` writing the same bytes: the floor of a durable rewrite
+# Every tool ends with its files on disk (`sync`, or corvandel's own flushes). Prints medians,
+# spreads and ratios, plots wall time against list size, and runs the micro-benchmarks, with the
+# parse cost of each set.
+#
+# The sets: words mostly ASCII (ascii), a quarter of them in other scripts and mixed case
+# (mixed), and Greek alone (greek); each with the master list sorted (as corvandel writes it)
+# and unsorted (a list from elsewhere: shuffled, mixed case, repeats).
 #
 # Settings (environment):
 #   BENCH_SIZES   master list sizes in millions of words   (default "1 2 5 10 20")
+#   BENCH_SETS    sets to measure                          (default all six: ascii-sorted ...)
 #   BENCH_ROUNDS  rounds per measurement                   (default 3)
 #   BENCH_MAIN    the size whose ratios are the headline   (default 5, or the largest size below)
 #   BENCH_MICRO   1 to run the micro-benchmarks            (default 1)
 #   BENCH_BUILD   build and scratch folder                 (default build/bench)
 #
-# Quick run: BENCH_SIZES="1" BENCH_ROUNDS=1 bench/run.sh
+# Quick run: BENCH_SIZES="1" BENCH_SETS="ascii-sorted" BENCH_ROUNDS=1 bench/run.sh
 # Results go to $BENCH_BUILD/results: runs.tsv (every measurement), summary.txt, scaling.png,
 # micro.txt.
 set -euo pipefail
@@ -19,6 +28,7 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh g++ cmake ninja-build time gnuplot-nox libbenchmark-dev
 
 sizes=${BENCH_SIZES:-"1 2 5 10 20"}
+sets=${BENCH_SETS:-"ascii-sorted ascii-unsorted mixed-sorted mixed-unsorted greek-sorted greek-unsorted"}
 rounds=${BENCH_ROUNDS:-3}
 build=${BENCH_BUILD:-build/bench}
 main_size=${BENCH_MAIN:-5}
@@ -33,14 +43,19 @@ CXX=${CXX:-g++} cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInf
 cmake --build "$build" -j 2 >/dev/null
 corvandel=$(realpath "$build/corvandel")
 
+# The data of a set: build/bench/data/SIZE/SCRIPTS/ORDER/DicLists.
+data_of() { echo "$build/data/$1/${2%-*}/${2#*-}"; }
+
 echo "=== Generating lists"
 for size in $sizes; do
-  data=$build/data/$size
-  if [ ! -e "$data/done" ]; then
-    rm -rf "$data"
-    "$build/bench/gen_lists" "$((size * 1000000))" "$data"
-    touch "$data/done"
-  fi
+  for scripts in $(for set in $sets; do echo "${set%-*}"; done | sort -u); do
+    data=$build/data/$size/$scripts
+    if [ ! -e "$data/done" ]; then
+      rm -rf "$data"
+      "$build/bench/gen_lists" "$((size * 1000000))" "$data" "$scripts"
+      touch "$data/done"
+    fi
+  done
 done
 
 # A fresh copy of a data set's DicLists, flushed to disk so that no earlier write-back competes
@@ -56,7 +71,7 @@ prepare() {
 # peak resident memory (KiB) to runs.tsv.
 measure() {
   local size=$1 set=$2 tool=$3 round=$4
-  prepare "$build/data/$size/$set"
+  prepare "$(data_of "$size" "$set")"
   local lists
   lists=$(realpath "$work/DicLists")
   local timing=$work/timing
@@ -67,7 +82,13 @@ measure() {
     sort)
       /usr/bin/time -f "%e %M" -o "$timing" sh -c '
         LC_ALL=C sort -u "$1/reduced.txt" "$1/update_words.txt" -o "$1/reduced.new" &&
-        LC_ALL=C sort -u "$1/master.txt" "$1/reduced.new" -o "$1/master.new"' sh "$lists" ;;
+        LC_ALL=C sort -u "$1/master.txt" "$1/reduced.new" -o "$1/master.new" &&
+        sync "$1/reduced.new" "$1/master.new"' sh "$lists" ;;
+    merge)
+      /usr/bin/time -f "%e %M" -o "$timing" sh -c '
+        LC_ALL=C sort -u "$1/reduced.txt" "$1/update_words.txt" -o "$1/reduced.new" &&
+        LC_ALL=C sort -m -u "$1/master.txt" "$1/reduced.new" -o "$1/master.new" &&
+        sync "$1/reduced.new" "$1/master.new"' sh "$lists" ;;
     cat)
       /usr/bin/time -f "%e %M" -o "$timing" sh -c '
         cat "$1/reduced.txt" "$1/update_words.txt" >"$1/reduced.new" &&
@@ -78,12 +99,14 @@ measure() {
     >>"$results/runs.tsv"
 }
 
-echo "=== Measuring: sizes $sizes (million words), $rounds rounds"
+tools_of() { case $1 in *-sorted) echo "corvandel sort merge cat" ;; *) echo "corvandel sort cat" ;; esac; }
+
+echo "=== Measuring: sizes $sizes (million words), sets $sets, $rounds rounds"
 printf 'size\tset\ttool\tround\twall_s\tmaxrss_kib\n' >"$results/runs.tsv"
 for size in $sizes; do
-  for set in sorted unsorted; do
+  for set in $sets; do
     for round in $(seq "$rounds"); do
-      for tool in corvandel sort cat; do measure "$size" "$set" "$tool" "$round"; done
+      for tool in $(tools_of "$set"); do measure "$size" "$set" "$tool" "$round"; done
     done
     printf '  %sM %s done\n' "$size" "$set"
   done
@@ -101,32 +124,32 @@ awk -F'\t' 'NR > 1 { key = $1 "\t" $2 "\t" $3; t[key] = t[key] " " $5; m[key] = 
   END { for (k in t) { tm = median(t[k]); tlo = lo; thi = hi; print k "\t" tm "\t" tlo "\t" thi "\t" median(m[k]) } }' \
   "$results/runs.tsv" | sort -k1,1n -k2,2 -k3,3 >"$results/medians.tsv"
 
-largest_list_kib() {
-  local bytes
-  bytes=$(stat -c %s "$build/data/$1/$2/DicLists/master.txt")
-  echo $((bytes / 1024))
-}
+list_kib() { echo $(($(stat -c %s "$(data_of "$1" "$2")/DicLists/$3") / 1024)); }
 
 {
   echo "corvandel benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores," \
     "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $rounds rounds"
   echo
-  printf '%-6s %-9s %-10s %9s %19s %10s\n' size set tool "median s" "spread s" "peak MiB"
-  awk -F'\t' '{ printf "%-6s %-9s %-10s %9.3f %9.3f..%-8.3f %10.1f\n", $1 "M", $2, $3, $4, $5, $6, $7 / 1024 }' \
+  printf '%-6s %-15s %-10s %9s %19s %10s\n' size set tool "median s" "spread s" "peak MiB"
+  awk -F'\t' '{ printf "%-6s %-15s %-10s %9.3f %9.3f..%-8.3f %10.1f\n", $1 "M", $2, $3, $4, $5, $6, $7 / 1024 }' \
     "$results/medians.tsv"
   echo
-  printf '%-6s %-9s %14s %14s %14s %16s\n' size set "corv/sort time" "corv/cat time" "corv/sort RSS" "corv RSS/master"
+  echo "Ratios of corvandel's wall time to each peer's; its peak memory beside the largest list"
+  echo "(MiB above the reduced list, and times the master list)."
+  printf '%-6s %-15s %9s %9s %9s %12s %12s\n' size set "/sort" "/merge" "/cat" "MiB-reduced" "RSS/master"
   for size in $sizes; do
-    for set in sorted unsorted; do
-      awk -F'\t' -v size="$size" -v set="$set" -v list_kib="$(largest_list_kib "$size" "$set")" '
+    for set in $sets; do
+      awk -F'\t' -v size="$size" -v set="$set" -v master="$(list_kib "$size" "$set" master.txt)" \
+        -v reduced="$(list_kib "$size" "$set" reduced.txt)" '
         $1 == size && $2 == set { t[$3] = $4; m[$3] = $7 }
-        END { printf "%-6s %-9s %14.3f %14.2f %14.3f %16.2f\n", size "M", set, t["corvandel"] / t["sort"],
-                t["corvandel"] / t["cat"], m["corvandel"] / m["sort"], m["corvandel"] / list_kib }' \
+        END { printf "%-6s %-15s %9.3f %9s %9.2f %12.1f %12.2f\n", size "M", set, t["corvandel"] / t["sort"],
+                t["merge"] ? sprintf("%.3f", t["corvandel"] / t["merge"]) : "-",
+                t["corvandel"] / t["cat"], (m["corvandel"] - reduced) / 1024, m["corvandel"] / master }' \
         "$results/medians.tsv"
     done
   done
   echo
-  for set in sorted unsorted; do
+  for set in $sets; do
     awk -F'\t' -v set="$set" -v main="$main_size" '
       $2 == set && $3 == "corvandel" { t[$1] = $4; if (max == "" || $1 + 0 > max + 0) max = $1 }
       END { if (max != main && t[main] > 0)
@@ -136,34 +159,33 @@ largest_list_kib() {
 } | tee "$results/summary.txt"
 
 if [ "$(echo "$sizes" | wc -w)" -gt 1 ]; then
-  for set in sorted unsorted; do
-    for tool in corvandel sort cat; do
+  plots=()
+  for set in $sets; do
+    for tool in $(tools_of "$set"); do
       awk -F'\t' -v set="$set" -v tool="$tool" '$2 == set && $3 == tool { print $1, $4, $5, $6 }' \
         "$results/medians.tsv" >"$results/$set-$tool.dat"
+      plots+=("\"$results/$set-$tool.dat\" using 1:2:3:4 with yerrorlines title \"$tool, $set\"")
     done
   done
   gnuplot <<EOF
-set terminal pngcairo size 900,560 noenhanced font ",10"
+set terminal pngcairo size 1100,700 noenhanced font ",10"
 set output "$results/scaling.png"
 set title "Whole update run: wall time against master list size (median of $rounds, bars: min to max)"
 set xlabel "master list (million words)"
 set ylabel "wall time (s, log scale)"
-set key top left
+set key outside right
 set grid
 set logscale y
 set xrange [0:*]
-plot "$results/sorted-sort.dat" using 1:2:3:4 with yerrorlines lc rgb "#c0392b" title "sort -u, sorted master", \
-     "$results/unsorted-sort.dat" using 1:2:3:4 with yerrorlines lc rgb "#c0392b" dt 2 title "sort -u, unsorted master", \
-     "$results/sorted-corvandel.dat" using 1:2:3:4 with yerrorlines lc rgb "#2471a3" title "corvandel, sorted master", \
-     "$results/unsorted-corvandel.dat" using 1:2:3:4 with yerrorlines lc rgb "#2471a3" dt 2 title "corvandel, unsorted master", \
-     "$results/sorted-cat.dat" using 1:2:3:4 with yerrorlines lc rgb "#229954" title "cat + sync, sorted master", \
-     "$results/unsorted-cat.dat" using 1:2:3:4 with yerrorlines lc rgb "#229954" dt 2 title "cat + sync, unsorted master"
+plot $(IFS=,; echo "${plots[*]}")
 EOF
   echo "plot: $results/scaling.png"
 fi
 
 if [ "${BENCH_MICRO:-1}" = 1 ]; then
-  echo "=== Micro-benchmarks"
-  CORVANDEL_BENCH_LIST="$build/data/$main_size/sorted/DicLists/master.txt" \
-    "$build/bench/micro_bench" --benchmark_min_time=0.2 | tee "$results/micro.txt"
+  echo "=== Micro-benchmarks, and the parse cost of each set's master list"
+  lists=""
+  for set in $sets; do lists+="$set=$(data_of "$main_size" "$set")/DicLists/master.txt,"; done
+  CORVANDEL_BENCH_LISTS="${lists%,}" "$build/bench/micro_bench" --benchmark_min_time=0.2 |
+    tee "$results/micro.txt"
 fi

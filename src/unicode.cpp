@@ -245,6 +245,34 @@ constexpr std::array<CaseChange, 0x800> kTwoByteCaseChanges = [] {
   return table;
 }();
 
+// The same for each two-byte lead byte C0 to DF: bit n of its entry stands for the character
+// with the second byte 0x80 + n; one set of bits for a change, one for a change of length.
+constexpr std::array<std::array<std::uint64_t, 32>, 2> kTwoByteChangeBits = [] {
+  std::array<std::array<std::uint64_t, 32>, 2> bits{};
+  for (char32_t c = 0x80; c < 0x800; ++c) {
+    bits[0][c >> 6] |= std::uint64_t{kTwoByteCaseChanges[c] != kKeeps} << (c & 0x3F);
+    bits[1][c >> 6] |= std::uint64_t{kTwoByteCaseChanges[c] == kOtherLength} << (c & 0x3F);
+  }
+  return bits;
+}();
+
+// The longest run of characters without case change under each two-byte lead byte, as the first
+// and last of their second bytes' low six bits: the capitals of a script, say, lie in one.
+constexpr std::array<std::pair<Byte, Byte>, 32> kTwoByteKeptRuns = [] {
+  std::array<std::pair<Byte, Byte>, 32> runs{};
+  for (unsigned lead = 0; lead < 32; ++lead) {
+    runs[lead] = {1, 0};  // none
+    for (unsigned first = 0, n = 0; n <= 64; ++n) {
+      if (n < 64 && ((kTwoByteChangeBits[0][lead] >> n) & 1) == 0) continue;
+      if (n > first && n - first > unsigned(runs[lead].second + 1 - runs[lead].first)) {
+        runs[lead] = {static_cast<Byte>(first), static_cast<Byte>(n - 1)};
+      }
+      first = n + 1;
+    }
+  }
+  return runs;
+}();
+
 // U+4000 to U+9FFF (three-byte sequences led by E4 to E9: CJK ideographs and Yijing hexagrams)
 // have no case and hold no whitespace, so words of them need only be validated.
 constexpr bool no_case_between(char32_t first, char32_t last) {
@@ -381,10 +409,11 @@ UtfMasks utf_masks_portable(const char* p) {
   return m;
 }
 
-UtfMasks utf_masks(const char* p) {
+UtfMasks utf_masks(const char* p, std::uint64_t non_ascii) {
 #if defined(__SSE2__)
   UtfMasks m{};
-  // Signed byte compares: 0x80 is -128, 0xBF is -65, 0xC0 is -64, 0xFF is -1.
+  // Signed byte compares: 0x80 is -128, 0xBF is -65, 0xC0 is -64, 0xFF is -1. Compares from
+  // below take ASCII bytes too: `non_ascii` leaves them out.
   const auto in = [](__m128i v, int low, int high) {
     return _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(low - 1))),
                          _mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(high + 1))));
@@ -392,28 +421,77 @@ UtfMasks utf_masks(const char* p) {
   const auto is = [](__m128i v, int b) {
     return _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(b)));
   };
+  const auto mask = [](__m128i bits, int i) {
+    return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(bits))} << (16 * i);
+  };
+  // What one- and two-byte characters need, in one pass; the rest only where bytes from E0 on
+  // stand, which lead longer sequences or are never UTF-8.
+  std::uint64_t from_c2 = 0, from_e0 = 0;
   for (int i = 0; i < 4; ++i) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-    const auto put = [&](std::uint64_t& mask, __m128i bits) {
-      mask |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(bits))} << (16 * i);
-    };
-    put(m.continuation, _mm_cmplt_epi8(v, _mm_set1_epi8(-64)));
-    put(m.lead2, in(v, -62, -33));
-    put(m.lead3, in(v, -32, -17));
-    put(m.lead4, in(v, -16, -12));
-    put(m.bad, _mm_or_si128(in(v, -64, -63), in(v, -11, -1)));
-    put(m.e0, is(v, 0xE0));
-    put(m.ed, is(v, 0xED));
-    put(m.f0, is(v, 0xF0));
-    put(m.f4, is(v, 0xF4));
-    put(m.from_a0, in(v, -96, -65));
-    put(m.from_90, in(v, -112, -65));
-    put(m.space_leads, _mm_or_si128(is(v, 0xC2), in(v, -31, -29)));
+    m.continuation |= mask(_mm_cmplt_epi8(v, _mm_set1_epi8(-64)), i);
+    from_c2 |= mask(_mm_cmpgt_epi8(v, _mm_set1_epi8(-63)), i);
+    from_e0 |= mask(_mm_cmpgt_epi8(v, _mm_set1_epi8(-33)), i);
+    m.space_leads |= mask(is(v, 0xC2), i);
+  }
+  from_c2 &= non_ascii;
+  from_e0 &= non_ascii;
+  m.lead2 = from_c2 & ~from_e0;
+  m.bad = non_ascii & ~m.continuation & ~from_c2;  // C0 and C1
+  for (int i = 0; i < 4 && from_e0 != 0; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    const std::uint64_t from_f0 = mask(_mm_cmpgt_epi8(v, _mm_set1_epi8(-17)), i);
+    const std::uint64_t from_f5 = mask(_mm_cmpgt_epi8(v, _mm_set1_epi8(-12)), i);
+    const std::uint64_t here = from_e0 & (std::uint64_t{0xFFFF} << (16 * i));
+    m.lead3 |= here & ~from_f0;
+    m.lead4 |= here & from_f0 & ~from_f5;
+    m.bad |= here & from_f5;
+    m.e0 |= mask(is(v, 0xE0), i);
+    m.ed |= mask(is(v, 0xED), i);
+    m.f0 |= mask(is(v, 0xF0), i);
+    m.f4 |= mask(is(v, 0xF4), i);
+    m.from_a0 |= mask(in(v, -96, -65), i);
+    m.from_90 |= mask(in(v, -112, -65), i);
+    m.space_leads |= mask(in(v, -31, -29), i);
   }
   return m;
 #else
+  (void)non_ascii;
   return utf_masks_portable(p);
 #endif
+}
+
+// The two-byte characters of the block that need no look-up of their case: those led by the
+// lead byte of its first (or first other) two-byte character whose second bytes lie in that
+// lead's run of characters without case change. Text in one script, in upper case, is mostly
+// that. Found with SSE2 where the target has it; otherwise none.
+std::uint64_t kept_two_byte_characters(const char* p, std::uint64_t lead2) {
+  std::uint64_t kept = 0;
+#if defined(__SSE2__)
+  std::uint64_t looked_at = 0;
+  for (int round = 0; round < 2 && (lead2 & ~looked_at) != 0; ++round) {
+    const Byte lead = bytes(p)[std::countr_zero(lead2 & ~looked_at)];
+    const auto [first, last] = kTwoByteKeptRuns[lead & 0x1F];
+    const __m128i lead_byte = _mm_set1_epi8(static_cast<char>(lead));
+    const __m128i run_start = _mm_set1_epi8(static_cast<char>(0x80 + first));
+    const __m128i run_length = _mm_set1_epi8(static_cast<char>(last - first));
+    std::uint64_t same_lead = 0, in_run = 0;
+    for (int i = 0; i < 4; ++i) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+      // x in [start, start + length] is x - start <= length, unsigned.
+      const __m128i from_start = _mm_sub_epi8(v, run_start);
+      const __m128i run = _mm_cmpeq_epi8(_mm_min_epu8(from_start, run_length), from_start);
+      same_lead |=
+          std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lead_byte)))}
+          << (16 * i);
+      in_run |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(run))} << (16 * i);
+    }
+    looked_at |= same_lead;
+    if (first <= last) kept |= lead2 & same_lead & (in_run >> 1);
+  }
+#endif
+  (void)p;
+  return kept;
 }
 
 // Judges a block from its masks: the structure, whitespace beyond ASCII, and what upper-casing
@@ -430,15 +508,18 @@ BlockScan scan_masks(const char* p, const ByteClasses& classes, const UtfMasks& 
     const std::size_t length = multibyte_whitespace_length(std::string_view(p + i, 3));
     scan.whitespace |= ((std::uint64_t{1} << length) - 1) << i;
   }
-  for (std::uint64_t rest = leads; rest != 0; rest &= rest - 1) {
+  for (std::uint64_t rest = m.lead2 & ~kept_two_byte_characters(p, m.lead2); rest != 0;
+       rest &= rest - 1) {
+    const int i = std::countr_zero(rest);
+    const unsigned lead = bytes(p)[i] & 0x1F, second = bytes(p)[i + 1] & 0x3F;
+    scan.changes |= ((kTwoByteChangeBits[0][lead] >> second) & 1) << i;
+    scan.resizes |= ((kTwoByteChangeBits[1][lead] >> second) & 1) << i;
+  }
+  for (std::uint64_t rest = m.lead3 | m.lead4; rest != 0; rest &= rest - 1) {
     const int i = std::countr_zero(rest);
     const Byte lead = bytes(p)[i];
-    CaseChange change = kKeeps;
-    if (lead < 0xE0) {
-      change = kTwoByteCaseChanges[((lead & 0x1F) << 6) | (bytes(p)[i + 1] & 0x3F)];
-    } else if (lead < 0xE4 || lead > 0xE9) {  // E4 to E9: ideographs, without case
-      change = case_change(decode_multibyte(bytes(p) + i, 4).code_point);
-    }
+    if (lead >= 0xE4 && lead <= 0xE9) continue;  // ideographs, without case
+    const CaseChange change = case_change(decode_multibyte(bytes(p) + i, 4).code_point);
     scan.changes |= change != kKeeps ? std::uint64_t{1} << i : 0;
     scan.resizes |= change == kOtherLength ? std::uint64_t{1} << i : 0;
   }
@@ -448,7 +529,7 @@ BlockScan scan_masks(const char* p, const ByteClasses& classes, const UtfMasks& 
 }  // namespace
 
 BlockScan scan_block(const char* p, const ByteClasses& classes) {
-  return scan_masks(p, classes, utf_masks(p));
+  return scan_masks(p, classes, utf_masks(p, classes.non_ascii));
 }
 
 BlockScan scan_block_portable(const char* p, const ByteClasses& classes) {
