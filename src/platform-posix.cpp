@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -310,6 +311,19 @@ class PosixPlatform final : public Platform {
 };
 
 }  // namespace
+
+void advise_large_memory(void* p, std::size_t size) {
+#if defined(MADV_HUGEPAGE)
+  // Only whole large pages inside the range can be backed so.
+  constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
+  const std::uintptr_t begin =
+      (reinterpret_cast<std::uintptr_t>(p) + kLargePage - 1) & ~(kLargePage - 1);
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + size) & ~(kLargePage - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)p, (void)size;
+#endif
+}
 
 std::string_view system_help_option() {
   return "";

@@ -589,6 +589,9 @@ Result<void> replace_by_two_moves(const std::string& replacement, const std::str
 
 }  // namespace win32
 
+// Large pages need a privilege that users do not have.
+void advise_large_memory(void*, std::size_t) {}
+
 std::string_view system_help_option() {
   return "/?";
 }

@@ -53,9 +53,11 @@ Result<FileData> Platform::read_file(const std::string& path) {
   // The size is a hint: a file that grows meanwhile is still read to its end.
   std::size_t capacity = static_cast<std::size_t>(file.value()->size_when_opened()) + 1;
   FileData data{std::make_unique_for_overwrite<char[]>(capacity), 0};
+  advise_large_memory(data.data(), capacity);
   for (;;) {
     if (data.size == capacity) {
       auto grown = std::make_unique_for_overwrite<char[]>(capacity *= 2);
+      advise_large_memory(grown.get(), capacity);
       std::memcpy(grown.get(), data.bytes.get(), data.size);
       data.bytes = std::move(grown);
     }

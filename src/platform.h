@@ -136,6 +136,11 @@ std::string_view system_help_option();
 /// a root ("/", "C:\\") keeps its separator.
 std::string parent_of(std::string_view path);
 
+/// Asks the system to back the fresh memory at [p, p + size) with large pages where it can, so
+/// that touching it first costs far less; a hint that may do nothing. Defined by the platform's
+/// own source file.
+void advise_large_memory(void* p, std::size_t size);
+
 /// Reports exhausted memory on standard error and ends the process at once, by the system's
 /// fail-fast path; defined by the platform's own source file.
 [[noreturn]] void fail_out_of_memory(std::size_t bytes);

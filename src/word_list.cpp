@@ -207,6 +207,7 @@ class ListParser {
     // Room for a word per eight bytes, more than lists of ordinary words need (pages never used
     // are never touched); a list of shorter words grows the references as it goes.
     list_.refs_.reserve(list_.text_.size / 8 + 4096);
+    advise_large_memory(list_.refs_.data(), list_.refs_.capacity() * sizeof(WordRef));
     if (count_ == 0) return;
     std::uint64_t begin = list_.written_begin_;
     for (;;) {

@@ -4,8 +4,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <string_view>
 #include <vector>
+
+#include "platform.h"
 
 namespace corvandel {
 namespace {
@@ -17,7 +20,13 @@ using Byte = unsigned char;
 class WordSorter {
  public:
   explicit WordSorter(const WordList& list)
-      : list_(list), base_(list.refs().data()), scratch_(list.size()), digits_(list.size()) {}
+      : list_(list),
+        base_(list.refs().data()),
+        scratch_(std::make_unique_for_overwrite<WordRef[]>(list.size())),
+        digits_(std::make_unique_for_overwrite<std::uint16_t[]>(list.size())) {
+    advise_large_memory(scratch_.get(), list.size() * sizeof(WordRef));
+    advise_large_memory(digits_.get(), list.size() * sizeof(std::uint16_t));
+  }
 
   // Sorts all of the list's words, `refs`. Large lists take their first two bytes in one step: the
   // words are still in text order then, so both passes over them read the text front to back.
@@ -34,7 +43,7 @@ class WordSorter {
     for (std::size_t i = 0; i < count; ++i) ++starts[digit(refs[i]) + 1];
     for (std::size_t d = 1; d < starts.size(); ++d) starts[d] += starts[d - 1];
     std::vector<std::size_t> fill(starts.begin(), starts.end() - 1);
-    WordRef* const out = scratch_.data();
+    WordRef* const out = scratch_.get();
     for (std::size_t i = 0; i < count; ++i) out[fill[digit(refs[i])]++] = refs[i];
     std::copy(out, out + count, refs);
     // Groups of one-byte words are single words repeated; the others go on from the third byte.
@@ -54,7 +63,7 @@ class WordSorter {
         return;
       }
       // Digit 0: the word ends at `depth`; else the byte there plus one.
-      std::uint16_t* const digits = digits_.data() + (refs - base_);
+      std::uint16_t* const digits = digits_.get() + (refs - base_);
       std::size_t counts[kDigits] = {};
       for (std::size_t i = 0; i < count; ++i) {
         if (i + kPrefetchAhead < count) list_.prefetch(refs[i + kPrefetchAhead], depth);
@@ -73,7 +82,7 @@ class WordSorter {
         starts[d] = next;
         next += counts[d];
       }
-      WordRef* const out = scratch_.data() + (refs - base_);
+      WordRef* const out = scratch_.get() + (refs - base_);
       std::size_t fill[kDigits];
       std::copy(std::begin(starts), std::end(starts), std::begin(fill));
       for (std::size_t i = 0; i < count; ++i) out[fill[digits[i]]++] = refs[i];
@@ -113,8 +122,8 @@ class WordSorter {
 
   const WordList& list_;
   const WordRef* const base_;
-  std::vector<WordRef> scratch_;
-  std::vector<std::uint16_t> digits_;
+  std::unique_ptr<WordRef[]> scratch_;
+  std::unique_ptr<std::uint16_t[]> digits_;
 };
 
 }  // namespace
