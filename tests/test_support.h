@@ -1,10 +1,9 @@
 // What the tests share: a plain model of the list format, a scratch list folder with the promise
-// that every run keeps, and the two ways of running the program: inside the test process on a
-// platform of the test's own, or as a process (the built program, under strace, or under Wine).
+// every run keeps, and running the program inside the test process or as a process.
 #pragma once
 
 #include <algorithm>
-#include <array>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -22,8 +21,7 @@ namespace fs = std::filesystem;
 
 // --- The model of the list format (inline, so that the fuzz target needs nothing else) ---
 
-/// Encodes any value up to 0x1FFFFF the plain way, surrogates included. The lead byte is
-/// 110xxxxx, 1110xxxx or 11110xxx by the length.
+/// Encodes any value up to 0x1FFFFF the plain way, surrogates included.
 inline std::string utf8(char32_t c) {
   if (c < 0x80) return std::string(1, static_cast<char>(c));
   const std::size_t length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
@@ -44,14 +42,7 @@ inline bool is_space(char32_t c) {
   return std::find(std::begin(kWhitespace), std::end(kWhitespace), c) != std::end(kWhitespace);
 }
 
-inline std::string all_whitespace() {
-  std::string text;
-  for (char32_t c : kWhitespace) text += utf8(c);
-  return text;
-}
-
-/// The code point that starts `text` and its byte length, decoded by the bit patterns; nothing
-/// when the bytes there are not well-formed (overlong, a surrogate, above U+10FFFF, cut off).
+/// The code point that starts `text` and its byte length; nothing when not well-formed.
 inline std::optional<char32_t> decode(std::string_view text, std::size_t& length) {
   static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
   const auto lead = static_cast<unsigned char>(text[0]);
@@ -66,8 +57,7 @@ inline std::optional<char32_t> decode(std::string_view text, std::size_t& length
   return c;
 }
 
-/// The words of a list file: the runs between whitespace characters, each upper-cased; nothing
-/// when the text is not UTF-8.
+/// The words of a list file, upper-cased; nothing when the text is not UTF-8.
 inline std::optional<std::vector<std::string>> model_words(std::string_view text) {
   std::vector<std::string> words(1);
   for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
@@ -80,8 +70,7 @@ inline std::optional<std::vector<std::string>> model_words(std::string_view text
   return words;
 }
 
-/// The list written from the words of `texts` (the UTF-8 ones): distinct, ascending byte-wise,
-/// joined by LF.
+/// The list written from the words of the UTF-8 `texts`: distinct, byte-wise ascending, LF-joined.
 inline std::string model_list(const std::vector<std::string_view>& texts) {
   std::set<std::string> set;
   for (std::string_view text : texts) {
@@ -109,6 +98,8 @@ inline FileData file_data(std::string_view text) {
 
 std::string read_file(const fs::path& path);
 void write_file(const fs::path& path, std::string_view content);
+/// The stamp of a backup made at `when`: local time as yymmdd_HHMMSS.
+std::string local_stamp(std::time_t when);
 
 struct Lists {
   std::string master, reduced, update;
@@ -118,14 +109,11 @@ class ListFolder {
  public:
   /// `windows`: the program is corvandel.exe under Wine, which sees the Linux root as drive Z:.
   explicit ListFolder(bool windows = false);
-  ~ListFolder() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
+  ~ListFolder() { fs::remove_all(root_, ignored_); }
   ListFolder(const ListFolder&) = delete;
   ListFolder& operator=(const ListFolder&) = delete;
 
-  /// Makes `base` (the scratch folder or a folder inside it) the base directory.
+  /// Makes `base`, in the scratch folder, the base directory.
   void use_base(const fs::path& base) { fs::create_directories((base_ = base) / "DicLists"); }
   const fs::path& root() const { return root_; }
   fs::path lists() const { return base_ / "DicLists"; }
@@ -139,21 +127,25 @@ class ListFolder {
   }
 
   void write(const Lists& lists) const;
-  Lists read() const;
+  Lists read() const {
+    return {read_file(lists() / "master.txt"), read_file(lists() / "reduced.txt"),
+            read_file(lists() / "update_words.txt")};
+  }
   /// The backups of one kind ("reduced" or "master"), oldest first.
   std::vector<fs::path> backups(const std::string& kind) const;
   /// Everything in DicLists but the three files and the backup folder.
   std::vector<std::string> strays() const;
 
-  /// Checks the promise after a run from `before` in this folder, with no backups yet: the update
-  /// file is unchanged; each list holds its old content or the model's merge; a replaced list's
-  /// old content is its one backup, and a list that was not replaced has none (after a `killed`
-  /// run it may have one, and the list may then be absent). Returns which lists were replaced.
+  /// Checks the promise after a run from `before`, with no backups yet: the update file is
+  /// unchanged; each list holds its old content or the model's merge; a replaced list's old
+  /// content is its one backup, an unreplaced one has none (after a `killed` run it may have one,
+  /// and the list may be absent). Returns which lists were replaced.
   std::pair<bool, bool> check_promise(const Lists& before, bool killed = false) const;
 
  private:
   bool windows_;
   fs::path root_, base_;
+  std::error_code ignored_;
 };
 
 // --- Running the program ---
@@ -163,10 +155,14 @@ struct RunResult {
   std::string out, err;
 };
 
-/// A platform for runs inside the test process: the native file system with chosen operations
-/// failed (those of the files being written are failed by strace instead), and a console,
-/// environment and clock of the test's own; exit_process ends the run by throwing. Installed
-/// while it exists.
+/// Thrown where a run inside the test process would end the process.
+struct ProcessExit {
+  int status;
+};
+
+/// A platform for runs inside the test process, installed while it exists: the native file
+/// system with chosen operations failed, a console, environment and clock of the test's own;
+/// exit_process ends the run by throwing.
 class TestPlatform final : public Platform {
  public:
   TestPlatform() { install_platform(this); }
@@ -174,18 +170,16 @@ class TestPlatform final : public Platform {
   TestPlatform(const TestPlatform&) = delete;
   TestPlatform& operator=(const TestPlatform&) = delete;
 
-  /// Fails the `nth` operation `name` (as in `log`) with the errno value `code`.
+  /// Fails the `nth` operation `name` with the errno value `code`.
   void fail(const std::string& name, int nth, int code) { faults_[{name, nth}] = code; }
-  /// Logs one operation, "<name> <path>", and returns the error to fail it with, if any.
+  /// Takes one operation and returns the error to fail it with, if any.
   std::optional<Error> step(const std::string& name, const std::string& path);
 
-  std::vector<std::string> log;
-  /// Called before each operation with its entry in `log`, to act on the files meanwhile.
+  /// Called before each operation with "<name> <path>", to act on the files meanwhile.
   std::function<void(const std::string&)> before_step;
   std::map<std::string, std::string> environment;
   std::string out, err;
-  /// Seconds added to the clock, a fixed stamp when set, and how often the run waited for the
-  /// clock (a wait moves the clock on at once).
+  /// Seconds added to the clock, or a stamp that stands still; waits move it on, and are counted.
   long clock_offset = 0;
   std::optional<std::string> fixed_stamp;
   int sleeps = 0;
@@ -194,21 +188,9 @@ class TestPlatform final : public Platform {
   Result<void> write_stderr(std::string_view text) override { return err += text, Result<void>(); }
   Result<void> flush_stdout() override { return {}; }
   Result<void> read_stdin_line() override { return {}; }
-  std::optional<std::string> environment_variable(const char* name) override;
-  Result<FileType> file_type(const std::string& p) override {
-    return pass("file_type", p, &Platform::file_type, p);
-  }
-  Result<void> make_directory(const std::string& p) override {
-    return pass("make_directory", p, &Platform::make_directory, p);
-  }
-  Result<std::unique_ptr<InputFile>> open_file(const std::string& p) override {
-    return pass("open_file", p, &Platform::open_file, p);
-  }
-  Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& p) override {
-    return pass("create_new_file", p, &Platform::create_new_file, p);
-  }
-  Result<void> remove_file(const std::string& p) override {
-    return pass("remove_file", p, &Platform::remove_file, p);
+  std::optional<std::string> environment_variable(const char* name) override {
+    const auto value = environment.find(name);
+    return value == environment.end() ? std::nullopt : std::optional(value->second);
   }
   Result<void> replace_keeping_backup(const std::string& replacement, const std::string& live,
                                       const std::string& backup) override {
@@ -217,11 +199,22 @@ class TestPlatform final : public Platform {
   }
   Result<std::string> local_time_stamp() override;
   void sleep_milliseconds(int milliseconds) override { ++sleeps, slept_ += milliseconds; }
-  [[noreturn]] void exit_process(int status) override;
+  [[noreturn]] void exit_process(int status) override { throw ProcessExit{status}; }
   std::string_view list_dir_separator() const override { return "/"; }
 
+  // clang-format off
+#define CORVANDEL_PASSED_ON(Type, op) \
+  Type op(const std::string& p) override { return pass(#op, p, &Platform::op, p); }
+  CORVANDEL_PASSED_ON(Result<FileType>, file_type)
+  CORVANDEL_PASSED_ON(Result<void>, make_directory)
+  CORVANDEL_PASSED_ON(Result<std::unique_ptr<InputFile>>, open_file)
+  CORVANDEL_PASSED_ON(Result<std::unique_ptr<OutputFile>>, create_new_file)
+  CORVANDEL_PASSED_ON(Result<void>, remove_file)
+#undef CORVANDEL_PASSED_ON
+  // clang-format on
+
  private:
-  // Fails the operation, or passes it on to the native platform's.
+  // Fails an operation when chosen, or passes it on to the native platform's.
   template <class R, class... Params, class... Args>
   R pass(const char* name, const std::string& path, R (Platform::*op)(Params...), Args&&... args) {
     if (std::optional<Error> error = step(name, path)) return *error;
@@ -233,8 +226,7 @@ class TestPlatform final : public Platform {
   long slept_ = 0;
 };
 
-/// Runs `what` (by default the whole update run) in this process on `platform`, in
-/// `working_dir`, until it returns or would end the process.
+/// Runs `what` (the update run by default) on `platform` in `working_dir`, until it ends.
 RunResult run_in_process(TestPlatform& platform, const fs::path& working_dir,
                          const std::function<void()>& what = {});
 
@@ -243,9 +235,6 @@ struct ProcessOptions {
   fs::path working_dir;
   /// Set in the child's otherwise minimal environment (PATH, HOME, TZ and Wine's are kept).
   std::map<std::string, std::string> environment;
-  std::string standard_input = "\n";
-  enum class Stdout { captured, closed, unread_pipe } stdout_to = Stdout::captured;
-  std::optional<long> address_space_limit;
 };
 
 /// Runs a process and waits for it; one still running after a minute is killed.
@@ -254,15 +243,12 @@ RunResult run_process(const ProcessOptions& options);
 /// The built Linux program, after `prefix` (strace, say), with QUILLMERE_DIR naming `folder`.
 ProcessOptions program_in(const ListFolder& folder, std::vector<std::string> prefix = {});
 
-/// The system calls of a trace written by strace: name, arguments and result of each.
-std::vector<std::array<std::string, 3>> traced_calls(const fs::path& log);
-
-/// strace, tracing `traced` calls into `log` and injecting `injections` ("link:error=EPERM").
-std::vector<std::string> under_strace(const std::string& traced,
-                                      const std::vector<std::string>& injections = {},
-                                      const std::string& log = "/dev/null");
-
-inline const std::string kBanner = "corvandel:\n";
+// Lists of a few words, and what the program prints.
+inline const Lists kLists{"DOG\nEMU", "CAT\r\nant", "bee Ant\nfox \u00E9t\u00E9"};
+inline const std::string kBanner = "corvandel:\n", kWritten = "Update successful.\n";
 inline const std::string kPrompt = "\nPress Enter to exit...\n";
+inline const std::string kNotFound =
+    ", was not found.\nCreate a non-empty file, with this name, containing new text strings to "
+    "add to the dictionary lists.\n";
 
 }  // namespace corvandel::testing

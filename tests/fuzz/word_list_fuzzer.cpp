@@ -1,6 +1,5 @@
-// Two lists from one input (split at the first 0xFF byte, which never occurs in UTF-8), read,
-// merged and written as the merge pass does, against the plain model of the list format: a list
-// is refused exactly when it is not UTF-8, and the written list is exactly the model's.
+// Two lists from one input (split at the first 0xFF byte), merged as the merge pass does, against
+// the model: a list is refused exactly when it is not UTF-8, and the list written is the model's.
 #include <cstdio>
 #include <cstdlib>
 
