@@ -209,9 +209,10 @@ TEST(MergePass, TheListKindAndTheBackupNeverOverwritten) {
 }
 
 // A list in written form, as every list is after its first run, is checked by a first read and
-// merged from a second, a piece at a time; one that turns out not to be, far into the file, is
-// read whole. Lists of several pieces, a word longer than a piece, and a list changed between
-// the two reads, which must change nothing.
+// merged from a second, a piece at a time; one that turns out not to be is read whole. Faults in
+// each half of a piece checked on two cores, across the split between the halves (after the
+// first LF past the middle of the first 1 MiB read, whole words) and far into the file; a word
+// longer than a piece, and a list changed between the two reads, which must change nothing.
 TEST(MergePass, LargeListsStreamedOrReadWhole) {
   std::string written, update;
   for (int i = 0; i < 200000; ++i) {
@@ -219,20 +220,27 @@ TEST(MergePass, LargeListsStreamedOrReadWhole) {
                std::to_string(1000000 + i) + (i % 7 ? "" : "ÉΩ");
     update += "a" + std::to_string(1000000 + 3 * i % 200000) + (i % 11 ? " " : "\n");
   }
-  const std::size_t far = written.size() - 1000;
+  const auto at = [&](std::size_t place, const std::string& text) {
+    return written.substr(0, place) + text + written.substr(place);
+  };
+  const std::size_t first = written.size() / 8, second = first * 3, far = written.size() - 1000;
+  const std::size_t split = written.find('\n', written.rfind('\n', (1 << 20) - 1) / 2);
+  const std::size_t after = written.find('\n', split + 1);
   const std::pair<std::string, int> masters[] = {
       {written, 0},
-      {written.substr(0, far) + "\n0" + written.substr(far), 0},  // out of order
-      {written.substr(0, far) + "low" + written.substr(far), 0},  // lower case
-      {written.substr(0, far) + "\t" + written.substr(far), 0},   // other whitespace
-      // whitespace, then lower case, far into a word longer than a block
-      {written.substr(0, far) + std::string(80, 'Q') + "\t" + written.substr(far), 0},
-      {written.substr(0, far) + std::string(80, 'Q') + "q" + written.substr(far), 0},
-      {written + "\nZZZZZZZZB\nZZZZZZZZA", 0},  // out of order behind an equal first eight bytes
-      {written + "\n", 0},                      // a final LF
-      {written.substr(0, far) + "\xC3" + written.substr(far), 101},  // not UTF-8
-      {written + "\nZ" + std::string(3 << 20, 'W'), 0},              // a word longer than a piece
-      {written, 101}};  // changed between the two reads
+      {at(second, "\n0"), 0},                      // out of order
+      {at(first, "low"), 0},                       // lower case
+      {at(second, "\t"), 0},                       // other whitespace
+      {at(far, std::string(80, 'Q') + "\t"), 0},   // whitespace, then lower case, far into a word
+      {at(first, std::string(80, 'Q') + "q"), 0},  // longer than a block
+      {written + "\nZZZZZZZZB\nZZZZZZZZA", 0},     // out of order behind equal first eight bytes
+      {written.substr(0, split + 1) + std::string(after - split - 1, '0') + written.substr(after),
+       0},                        // out of order across the split
+      {written + "\n", 0},        // a final LF
+      {at(second, "\xC3"), 101},  // not UTF-8
+      {at(far, "\xC3"), 101},
+      {written + "\nZ" + std::string(3 << 20, 'W'), 0},  // a word longer than a piece
+      {written, 101}};                                   // changed between the two reads
   for (const auto& [master, status] : masters) {
     SCOPED_TRACE(master.size());
     ListFolder folder;
