@@ -3,9 +3,8 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
+#include "two_cores.h"
 #include "unicode.h"
 #include "word_key.h"
 #include "word_list.h"
@@ -154,15 +153,9 @@ Verdict check_on_two_cores(WrittenFormCheck& check, WrittenFormCheck& second,
   const std::size_t before = stretch.rfind('\n', middle - 1);
   const std::size_t start = before == std::string_view::npos ? 0 : before + 1;
   second.continue_after(stretch.substr(start, middle - start));
-  Verdict later = Verdict::written;
-  std::thread helper;
-  try {
-    helper = std::thread([&] { later = second.check(stretch.substr(middle + 1)); });
-  } catch (const std::system_error&) {
-    return check.check(stretch);  // no thread to be had: all of it here
-  }
-  const Verdict earlier = check.check(stretch.substr(0, middle));
-  helper.join();
+  Verdict earlier = Verdict::written, later = Verdict::written;
+  run_on_two_cores([&] { earlier = check.check(stretch.substr(0, middle)); },
+                   [&] { later = second.check(stretch.substr(middle + 1)); });
   if (earlier != Verdict::written) return earlier;
   if (later == Verdict::written) check.continue_after(second.last_word());
   return later;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "two_cores.h"
 
 namespace corvandel {
 namespace {
@@ -46,11 +47,18 @@ class WordSorter {
     WordRef* const out = scratch_.get();
     for (std::size_t i = 0; i < count; ++i) out[fill[digit(refs[i])]++] = refs[i];
     std::copy(out, out + count, refs);
-    // Groups of one-byte words are single words repeated; the others go on from the third byte.
-    for (std::size_t d = 0; d + 1 < starts.size(); ++d) {
-      const std::size_t size = starts[d + 1] - starts[d];
-      if (size > 1 && d % kDigits != 0) sort(refs + starts[d], size, 2);
-    }
+    // Groups of one-byte words are single words repeated; the others go on from the third byte,
+    // each on its own, so that the second core takes the groups of the second half of the words.
+    const auto sort_groups = [&](std::size_t from, std::size_t to) {
+      for (std::size_t d = from; d < to; ++d) {
+        const std::size_t size = starts[d + 1] - starts[d];
+        if (size > 1 && d % kDigits != 0) sort(refs + starts[d], size, 2);
+      }
+    };
+    const std::size_t groups = starts.size() - 1;
+    const auto half = static_cast<std::size_t>(
+        std::lower_bound(starts.begin(), starts.end() - 1, count / 2) - starts.begin());
+    run_on_two_cores([&] { sort_groups(0, half); }, [&] { sort_groups(half, groups); });
   }
 
   void sort(WordRef* refs, std::size_t count, std::size_t depth) {
