@@ -283,7 +283,22 @@ constexpr bool no_case_between(char32_t first, char32_t last) {
 }
 static_assert(no_case_between(0x4000, 0x9FFF));
 
-// Upper-cases [p, end) in place; every character's upper case must have its byte length.
+// The upper case of each two-byte character that is one two-byte character too (itself when it
+// has no case), indexed by code point; 0 for the few whose upper case is longer or more than one.
+constexpr std::array<char16_t, 0x800> kTwoByteUpper = [] {
+  std::array<char16_t, 0x800> table{};
+  for (char32_t c = 0x80; c < 0x800; ++c) {
+    const UpperMapping& mapping = upper_mapping(c);
+    if (mapping.count == 0) table[c] = static_cast<char16_t>(c);
+    if (mapping.count == 1 && encoded_length(static_cast<char32_t>(c + mapping.value)) == 2) {
+      table[c] = static_cast<char16_t>(c + mapping.value);
+    }
+  }
+  return table;
+}();
+
+// Upper-cases [p, end), valid UTF-8, in place; every character's upper case must have its byte
+// length.
 void upper_same_length(char* p, char* end) {
   while (p != end) {
     const Byte lead = static_cast<Byte>(*p);
@@ -292,11 +307,16 @@ void upper_same_length(char* p, char* end) {
       ++p;
       continue;
     }
-    const Decoded decoded = decode_multibyte(bytes(p), static_cast<std::size_t>(end - p));
-    if (decoded.length == 2 && kTwoByteCaseChanges[decoded.code_point] == kKeeps) {
-      p += 2;
-      continue;
+    if (lead < 0xE0) {
+      const auto c = static_cast<char16_t>(((lead & 0x1F) << 6) | (static_cast<Byte>(p[1]) & 0x3F));
+      if (const char16_t upper = kTwoByteUpper[c]; upper != 0) {
+        p[0] = static_cast<char>(0xC0 | (upper >> 6));
+        p[1] = static_cast<char>(0x80 | (upper & 0x3F));
+        p += 2;
+        continue;
+      }
     }
+    const Decoded decoded = decode_multibyte(bytes(p), static_cast<std::size_t>(end - p));
     char upper[kMaxUpperBytes];
     if (encode_upper(decoded.code_point, upper) != 0) std::memcpy(p, upper, decoded.length);
     p += decoded.length;
