@@ -272,6 +272,18 @@ TEST_F(UpdateRun, NotARegularFileInPlaceOfEachFile) {
   }
 }
 
+// The prompt takes one line of standard input and leaves the rest to whoever reads next; with
+// standard input closed, the lists' files may take its descriptor, 0.
+TEST(ProgramProcess, StandardInputWithMoreThanALineOrClosed) {
+  for (const std::string script : {R"(printf 'x\nleft\n' | { "$0"; cat; })", R"("$0" <&-)"}) {
+    ListFolder folder;
+    folder.write(kLists);
+    const RunResult r = run_process(program_in(folder, {"/bin/sh", "-c", script}));
+    EXPECT_EQ(r.out, kBanner + kWritten + kPrompt + (script[0] == 'p' ? "left\n" : ""));
+    EXPECT_EQ(folder.read().master, model_list({kLists.master, kLists.reduced, kLists.update}));
+  }
+}
+
 TEST(ProgramProcess, AVariableThatIsNotUtf8IsUnset) {
   ListFolder folder;
   ProcessOptions options = program_in(folder);

@@ -233,7 +233,9 @@ TEST(MergePass, LargeListsStreamedOrReadWhole) {
       {at(second, "\t"), 0},                       // other whitespace
       {at(far, std::string(80, 'Q') + "\t"), 0},   // whitespace, then lower case, far into a word
       {at(first, std::string(80, 'Q') + "q"), 0},  // longer than a block
-      {written + "\nZZZZZZZZB\nZZZZZZZZA", 0},     // out of order behind equal first eight bytes
+      {written + "\n" + std::string(80, 'Z') + "\tz", 0},  // the same, in the last word
+      {written + "\n" + std::string(80, 'A'), 0},          // longer than a block, out of order
+      {written + "\nZZZZZZZZB\nZZZZZZZZA", 0},  // out of order behind equal first eight bytes
       {written.substr(0, split + 1) + std::string(after - split - 1, '0') + written.substr(after),
        0},                        // out of order across the split
       {written + "\n", 0},        // a final LF
