@@ -185,7 +185,10 @@ class TestPlatform final : public Platform {
   int sleeps = 0;
 
   Result<void> write_stdout(std::string_view text) override { return out += text, Result<void>(); }
-  Result<void> write_stderr(std::string_view text) override { return err += text, Result<void>(); }
+  Result<void> write_stderr(std::string_view text) override {
+    if (auto error = step("write_stderr", "")) return *error;
+    return err += text, Result<void>();
+  }
   Result<void> flush_stdout() override { return {}; }
   Result<void> read_stdin_line() override { return {}; }
   std::optional<std::string> environment_variable(const char* name) override {
