@@ -8,6 +8,7 @@
 #include <cstring>
 #include <regex>
 #include <sstream>
+#include <tuple>
 
 #include "test_support.h"
 
@@ -144,31 +145,21 @@ void sweep(const std::vector<Step>& steps, const std::set<std::string>& names, b
 // a failed rename, which leaves the list behind and changes nothing else; the report of a backup
 // folder that could not be made failing in its turn.
 TEST(Sweep, TheClockTheCleanUpOrAReportFailed) {
-  const struct {
-    std::vector<std::pair<std::string, int>> faults;
-    int status;
-    std::string text;  // in what the run printed
-    std::vector<std::string> strays;
-  } cases[] = {
-      {{{"local_time_stamp", EIO}}, 101, ": reading the local time: Input/output error", {}},
-      {{{"replace_keeping_backup", EIO}, {"remove_file", EACCES}},
-       1,
-       "Error renaming file: Input/output error",
-       {"reduced.txt.new-1"}},
-      {{{"make_directory", EACCES}, {"write_stderr", EIO}},
-       101,
-       ": failed printing to stderr: Input/output error",
-       {}}};
-  for (const auto& c : cases) {
+  const std::tuple<const char*, const char*, int, const char*> cases[] = {
+      {"local_time_stamp", "", 101, ": reading the local time: Input/output error"},
+      {"replace_keeping_backup", "remove_file", 1, "Error renaming file: Input/output error"},
+      {"make_directory", "write_stderr", 101, ": failed printing to stderr: Permission denied"}};
+  for (const auto& [first, then, status, text] : cases) {
     ListFolder folder;
     folder.write(sweep_lists(false));
     TestPlatform platform;
     platform.environment["QUILLMERE_DIR"] = folder.base_text();
-    for (const auto& [name, code] : c.faults) platform.fail(name, 1, code);
+    platform.fail(first, 1, EIO);
+    if (*then) platform.fail(then, 1, EACCES);
     const RunResult r = run_in_process(platform, folder.root());
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_NE((r.out + r.err).find(c.text), std::string::npos) << r.out + r.err;
-    EXPECT_EQ(folder.strays(), c.strays);
+    EXPECT_EQ(r.status, status);
+    EXPECT_NE((r.out + r.err).find(text), std::string::npos) << r.out + r.err;
+    EXPECT_EQ(folder.strays().size(), status == 1 ? 1u : 0u) << "the list left behind, or none";
     folder.check_promise(sweep_lists(false));
   }
 }
