@@ -6,9 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <fstream>
-#include <regex>
 #include <thread>
 
 #include "main.h"
@@ -24,6 +24,17 @@ std::string read_file(const fs::path& path) {
 
 void write_file(const fs::path& path, std::string_view content) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+bool like(std::string_view text, std::string_view pattern) {
+  if (pattern.empty()) return text.empty();
+  if (pattern[0] == '*') {
+    return like(text, pattern.substr(1)) || (!text.empty() && like(text.substr(1), pattern));
+  }
+  return !text.empty() &&
+         (pattern[0] == '#' ? std::isdigit(static_cast<unsigned char>(text[0])) != 0
+                            : pattern[0] == text[0]) &&
+         like(text.substr(1), pattern.substr(1));
 }
 
 std::string local_stamp(std::time_t when) {
@@ -55,10 +66,9 @@ void ListFolder::write(const Lists& files) const {
 
 std::vector<fs::path> ListFolder::backups(const std::string& kind) const {
   std::vector<fs::path> found;
-  const std::regex stamped(kind + "_[0-9]{6}_[0-9]{6}\\.txt");
   std::error_code none;  // no backup folder, no backups
   for (const auto& entry : fs::directory_iterator(backup_dir(), none)) {
-    if (std::regex_match(entry.path().filename().string(), stamped)) found.push_back(entry);
+    if (like(entry.path().filename().string(), kind + "_######_######.txt")) found.push_back(entry);
   }
   std::sort(found.begin(), found.end());
   return found;

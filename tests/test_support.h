@@ -98,6 +98,9 @@ inline FileData file_data(std::string_view text) {
 
 std::string read_file(const fs::path& path);
 void write_file(const fs::path& path, std::string_view content);
+/// Whether `text` is `pattern`, where each * stands for any run of characters and each # for a
+/// digit.
+bool like(std::string_view text, std::string_view pattern);
 /// The stamp of a backup made at `when`: local time as yymmdd_HHMMSS.
 std::string local_stamp(std::time_t when);
 

@@ -8,7 +8,6 @@
 
 #include <csignal>
 #include <ctime>
-#include <regex>
 
 #include "main.h"
 #include "test_support.h"
@@ -74,14 +73,6 @@ void put(const ListFolder& folder, const std::string& name, std::optional<std::s
   fs::remove_all(folder.lists() / name);
   content ? write_file(folder.lists() / name, *content)
           : (void)fs::create_directory(folder.lists() / name);
-}
-
-// Whether `text` is `pattern`, where each * stands for any run of characters.
-bool like(const std::string& text, const std::string& pattern) {
-  const std::string escaped =
-      std::regex_replace(pattern, std::regex(R"([.^$|()\[\]{}+?\\])"), "\\$&");
-  return std::regex_match(text,
-                          std::regex(std::regex_replace(escaped, std::regex("\\*"), "[\\s\\S]*")));
 }
 
 struct WholeRun {
