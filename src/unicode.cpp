@@ -310,9 +310,7 @@ void upper_same_length(char* p, char* end) {
     if (lead < 0xE0) {
       const auto c = static_cast<char16_t>(((lead & 0x1F) << 6) | (static_cast<Byte>(p[1]) & 0x3F));
       if (const char16_t upper = kTwoByteUpper[c]; upper != 0) {
-        p[0] = static_cast<char>(0xC0 | (upper >> 6));
-        p[1] = static_cast<char>(0x80 | (upper & 0x3F));
-        p += 2;
+        p += encode(upper, p);
         continue;
       }
     }
