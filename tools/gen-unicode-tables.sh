@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Regenerates src/unicode_tables.inc from the Unicode data published on npm as
-# @unicode/unicode-<version>. The package is fetched into a temporary folder, never into the repo.
+# Regenerates src/unicode_tables.inc, and the tests' model data in tests/data, from the Unicode
+# data published on npm as @unicode/unicode-<version>. The package is fetched into a temporary
+# folder, never into the repo.
 # Needs node and npm. Usage: tools/gen-unicode-tables.sh
 set -euo pipefail
 
@@ -14,7 +15,7 @@ cd "${work_dir}"
 tarball="$(npm pack --silent "@unicode/unicode-${UNICODE_VERSION}" | tail -n 1)"
 # The package holds every Unicode property; only the upper-case mappings are needed.
 tar -xzf "${tarball}" package/package.json package/Simple_Case_Mapping/Uppercase \
-  package/Special_Casing/Uppercase
+  package/Special_Casing/Uppercase package/Binary_Property/White_Space package/decode-ranges.mjs
 
 node "${repo_root}/tools/gen_unicode_tables.mjs" "${work_dir}/package" \
-  "${repo_root}/src/unicode_tables.inc"
+  "${repo_root}/src/unicode_tables.inc" "${repo_root}/tests/data"
