@@ -14,6 +14,7 @@
 #include "merged_list.h"
 #include "unicode.h"
 #include "word_list.h"
+#include "written_form.h"
 
 namespace {
 using namespace corvandel;
@@ -71,13 +72,14 @@ const std::string& mixed_text() {
 }
 
 FileData file_data(const std::string& text) {
-  FileData data{std::make_unique_for_overwrite<char[]>(text.size()), text.size()};
+  FileData data = FileData::allocate(text.size());
   std::memcpy(data.data(), text.data(), text.size());
+  data.size = text.size();
   return data;
 }
 
 WordList parsed(const std::string& text) {
-  Result<WordList> list = parse_word_list(file_data(text));
+  Result<WordList> list = parse_word_list(file_data(text), Tunables{});
   if (!list) std::abort();
   return std::move(list.value());
 }
@@ -105,7 +107,7 @@ void read_list(benchmark::State& state, const std::string& text) {
     state.PauseTiming();
     FileData data = file_data(text);
     state.ResumeTiming();
-    Result<WordList> list = parse_word_list(std::move(data));
+    Result<WordList> list = parse_word_list(std::move(data), Tunables{});
     benchmark::DoNotOptimize(list.ok());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
@@ -135,8 +137,8 @@ void check_list_file(benchmark::State& state, const std::string& path) {
     Result<std::unique_ptr<InputFile>> file = platform().open_file(path);
     if (!file) return state.SkipWithError(("cannot read " + path).c_str());
     size = file.value()->size_when_opened();
-    ListReader reader(std::move(file.value()));
-    Result<bool> written = check_written_form(reader);
+    ListReader reader(std::move(file.value()), Tunables{}.piece);
+    Result<bool> written = check_written_form(reader, Tunables{});
     if (!written || !written.value()) return state.SkipWithError("not a list in written form");
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
@@ -173,7 +175,7 @@ void BM_SortMixedList(benchmark::State& state) {
     state.PauseTiming();
     WordList list = parsed(mixed_text());
     state.ResumeTiming();
-    benchmark::DoNotOptimize(merge_distinct(list, none).current);
+    benchmark::DoNotOptimize(merge_distinct(list, none, Tunables{}).current);
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kWords));
 }
@@ -190,9 +192,9 @@ void BM_WriteMergedList(benchmark::State& state) {
     rest.remove_prefix(std::min(lf + 1, rest.size()));
   }
   WordList update = parsed(update_text);
-  const MergedWords merged = merge_distinct(current, update);
+  const MergedWords merged = merge_distinct(current, update, Tunables{});
   NullOutput out;
-  for (auto _ : state) benchmark::DoNotOptimize(write_word_list(out, merged).ok());
+  for (auto _ : state) benchmark::DoNotOptimize(write_word_list(out, merged, Tunables{}).ok());
   state.SetBytesProcessed(
       static_cast<std::int64_t>(state.iterations() * (written_text().size() + update_text.size())));
 }

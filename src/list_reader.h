@@ -1,6 +1,5 @@
-// A list read front to back through a small buffer, a stretch of whole words at a time, and the
-// check that it is in written form, so that a list of any size can be merged without being held
-// in memory.
+// A list read front to back through a small buffer, a stretch of whole words at a time, so that a
+// list of any size can be merged without being held in memory.
 #pragma once
 
 #include <cstddef>
@@ -11,15 +10,14 @@
 
 #include "platform.h"
 #include "result.h"
+#include "tunables.h"
 
 namespace corvandel {
 
 class ListReader {
  public:
-  /// Bytes that stay readable after each stretch, for loads of whole blocks and keys.
-  static constexpr std::size_t kSlack = 128;
-
-  explicit ListReader(std::unique_ptr<InputFile> file);
+  /// Reads `file` `piece` bytes at a time (more for a word longer than that).
+  ListReader(std::unique_ptr<InputFile> file, std::size_t piece);
 
   /// The next stretch of the list: from just after the last LF returned to just before the last
   /// LF read (or to the end of the file); nothing after the last, or when a read failed. Valid
@@ -37,11 +35,5 @@ class ListReader {
   bool at_end_ = false, done_ = false;
   std::optional<Error> failure_;
 };
-
-/// Reads the list through `reader` and tells whether it is in written form, as this program writes
-/// lists: upper-case words in strictly ascending byte-wise order, joined by single LFs, with no
-/// other whitespace. Stops at the first sign that it is not. Fails when a read fails or the text
-/// read is not UTF-8.
-Result<bool> check_written_form(ListReader& reader);
 
 }  // namespace corvandel

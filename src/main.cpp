@@ -131,7 +131,7 @@ std::string usage_text() {
   run_update();
 }
 
-[[noreturn]] void run_update() {
+[[noreturn]] void run_update(const Tunables& tunables) {
   print_stdout("corvandel:\n");
 
   const std::string base = base_directory();
@@ -144,9 +144,9 @@ std::string usage_text() {
   check_update_file(update_file);
 
   const std::string& list_dir = dic_lists;
-  merge_word_list(reduced_list, update_file, list_dir);
+  merge_word_list(reduced_list, update_file, list_dir, tunables);
   const std::string master_list = dic_lists + "master.txt";
-  merge_word_list(master_list, reduced_list, list_dir);
+  merge_word_list(master_list, reduced_list, list_dir, tunables);
 
   print_stdout("Update successful.\n");
   closing_prompt();

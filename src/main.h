@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "result.h"
+#include "tunables.h"
 
 namespace corvandel {
 
@@ -16,7 +17,7 @@ namespace corvandel {
 
 /// The whole update run, from the banner to the closing prompt; ends the process with its exit
 /// status through the platform (so a test's platform can end it otherwise).
-[[noreturn]] void run_update();
+[[noreturn]] void run_update(const Tunables& tunables = {});
 
 /// Writes `text` to standard output; a failed write is a fatal failure.
 void print_stdout(std::string_view text);

@@ -16,16 +16,15 @@
 namespace corvandel {
 namespace {
 
-// Output is gathered into blocks of this size before each write.
-constexpr std::size_t kWriteBlockSize = 1 << 20;
-
 // Gathers words into large blocks for the output file. Words that follow each other in a list's
 // text, separated by a single LF, are copied as one run: a list already in written form is
 // copied in long stretches, and a run that fills a block is written straight from the text.
 class ListWriter {
  public:
-  explicit ListWriter(OutputFile& out)
-      : out_(out), block_(std::make_unique_for_overwrite<char[]>(kWriteBlockSize)) {}
+  ListWriter(OutputFile& out, std::size_t block_size)
+      : out_(out),
+        block_(std::make_unique_for_overwrite<char[]>(block_size)),
+        block_size_(block_size) {}
 
   void add(const WordList& list, WordRef ref) {
     const std::string_view word = list.word(ref);
@@ -69,7 +68,7 @@ class ListWriter {
 
  private:
   void put_word(std::string_view word) {
-    if (!first_ && used_ < kWriteBlockSize) {
+    if (!first_ && used_ < block_size_) {
       block_[used_++] = '\n';
     } else if (!first_) {
       put("\n");
@@ -80,11 +79,11 @@ class ListWriter {
 
   void put(std::string_view bytes) {
     if (!status_) return;
-    if (used_ + bytes.size() > kWriteBlockSize) {
+    if (used_ + bytes.size() > block_size_) {
       status_ = out_.write(std::string_view(block_.get(), used_));
       used_ = 0;
       if (!status_) return;
-      if (bytes.size() >= kWriteBlockSize) {
+      if (bytes.size() >= block_size_) {
         status_ = out_.write(bytes);
         return;
       }
@@ -95,6 +94,7 @@ class ListWriter {
 
   OutputFile& out_;
   std::unique_ptr<char[]> block_;
+  const std::size_t block_size_;
   std::size_t used_ = 0;
   bool first_ = true;
   Result<void> status_;
@@ -158,8 +158,8 @@ class SortedWords {
  public:
   explicit SortedWords(const WordList& list)
       : SortedWords(list.written_form()
-                        ? WrittenText{list.text().data(), list.text().size(),
-                                      list.empty() ? 0 : list.written_begin(), list.written_end()}
+                        ? WrittenText{list.text().data(), list.text().size() + kSlack, 0,
+                                      list.text().size()}
                         : WrittenText{}) {
     if (!list.written_form()) {
       list_ = &list;
@@ -319,28 +319,28 @@ void merge_walk(SortedWords& a, SortedWords& b, ListWriter& writer, bool last) {
 
 }  // namespace
 
-MergedWords merge_distinct(WordList& current, WordList& update) {
-  sort_words(current);
-  sort_words(update);
+MergedWords merge_distinct(WordList& current, WordList& update, const Tunables& tunables) {
+  sort_words(current, tunables);
+  sort_words(update, tunables);
   return {&current, &update};
 }
 
-Result<void> write_word_list(OutputFile& out, const MergedWords& merged) {
-  ListWriter writer(out);
+Result<void> write_word_list(OutputFile& out, const MergedWords& merged, const Tunables& tunables) {
+  ListWriter writer(out, tunables.write_block);
   SortedWords a(*merged.current);
   SortedWords b(*merged.update);
   merge_walk(a, b, writer, true);
   return writer.finish();
 }
 
-Result<void> write_merged_stream(OutputFile& out, ListReader& current, WordList& update) {
-  sort_words(update);
-  ListWriter writer(out);
+Result<void> write_merged_stream(OutputFile& out, ListReader& current, WordList& update,
+                                 const Tunables& tunables) {
+  sort_words(update, tunables);
+  ListWriter writer(out, tunables.write_block);
   SortedWords b(update);
   while (const std::optional<std::string_view> stretch =
              writer.ok() ? current.next() : std::nullopt) {
-    SortedWords a(
-        WrittenText{stretch->data(), stretch->size() + ListReader::kSlack, 0, stretch->size()});
+    SortedWords a(WrittenText{stretch->data(), stretch->size() + kSlack, 0, stretch->size()});
     merge_walk(a, b, writer, false);
     writer.end_of_text();  // the reader's buffer takes the next stretch
   }

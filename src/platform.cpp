@@ -47,19 +47,25 @@ std::string parent_of(std::string_view path) {
   return std::string(path.substr(0, parent_end + 1));
 }
 
+FileData FileData::allocate(std::size_t capacity) {
+  FileData data{std::make_unique_for_overwrite<char[]>(capacity + kSlack), 0};
+  advise_large_memory(data.data(), capacity + kSlack);
+  return data;
+}
+
 Result<FileData> Platform::read_file(const std::string& path) {
   Result<std::unique_ptr<InputFile>> file = open_file(path);
   if (!file) return file.error();
-  // The size is a hint: a file that grows meanwhile is still read to its end.
+  // The size is a hint: a file that grows meanwhile is still read to its end. The byte past it
+  // lets the read that finds the end fill nothing.
   std::size_t capacity = static_cast<std::size_t>(file.value()->size_when_opened()) + 1;
-  FileData data{std::make_unique_for_overwrite<char[]>(capacity), 0};
-  advise_large_memory(data.data(), capacity);
+  FileData data = FileData::allocate(capacity);
   for (;;) {
     if (data.size == capacity) {
-      auto grown = std::make_unique_for_overwrite<char[]>(capacity *= 2);
-      advise_large_memory(grown.get(), capacity);
-      std::memcpy(grown.get(), data.bytes.get(), data.size);
-      data.bytes = std::move(grown);
+      FileData grown = FileData::allocate(capacity *= 2);
+      std::memcpy(grown.data(), data.data(), data.size);
+      grown.size = data.size;
+      data = std::move(grown);
     }
     Result<std::size_t> read = file.value()->read(data.data() + data.size, capacity - data.size);
     if (!read) return read.error();

@@ -13,13 +13,18 @@
 #include <string_view>
 
 #include "result.h"
+#include "tunables.h"
 
 namespace corvandel {
 
 enum class FileType { regular, directory, other };
 
-/// The whole content of a file, in one writable buffer owned by the caller.
+/// The whole content of a file, in one writable buffer owned by the caller, with room for kSlack
+/// more bytes after it.
 struct FileData {
+  /// No bytes yet, and room for `capacity` and kSlack more.
+  static FileData allocate(std::size_t capacity);
+
   std::unique_ptr<char[]> bytes;
   std::size_t size = 0;
 

@@ -14,6 +14,7 @@
 #include "merged_list.h"
 #include "platform.h"
 #include "word_list.h"
+#include "written_form.h"
 
 namespace corvandel {
 namespace {
@@ -68,16 +69,18 @@ struct CurrentList {
 
 // Merges `current` and `update` into `out`; a failed read of the current list is fatal at once.
 Result<void> write_merged(OutputFile& out, CurrentList& current, WordList& update,
-                          const std::string& temporary) {
-  if (current.words) return write_word_list(out, merge_distinct(*current.words, update));
+                          const std::string& temporary, const Tunables& tunables) {
+  if (current.words) {
+    return write_word_list(out, merge_distinct(*current.words, update, tunables), tunables);
+  }
   const auto read_failed = [&](const Error& error) {
     discard_temporary(temporary);
     fatal_failure(error, "reading " + current.path);
   };
   Result<std::unique_ptr<InputFile>> file = platform().open_file(current.path);
   if (!file) read_failed(file.error());
-  ListReader reader(std::move(file.value()));
-  Result<void> written = write_merged_stream(out, reader, update);
+  ListReader reader(std::move(file.value()), tunables.piece);
+  Result<void> written = write_merged_stream(out, reader, update, tunables);
   if (reader.failure()) read_failed(*reader.failure());
   // Another program's change between the two reads would make the merge a mix of two lists.
   Result<std::string> state = reader.file().state();
@@ -89,9 +92,10 @@ Result<void> write_merged(OutputFile& out, CurrentList& current, WordList& updat
 }
 
 // Writes the merge to a new temporary file and flushes it to stable storage.
-std::string write_temporary(const std::string& live, CurrentList& current, WordList& update) {
+std::string write_temporary(const std::string& live, CurrentList& current, WordList& update,
+                            const Tunables& tunables) {
   auto [path, file] = create_temporary(live);
-  Result<void> written = write_merged(*file, current, update, path);
+  Result<void> written = write_merged(*file, current, update, path, tunables);
   if (written) written = file->finish();
   if (!written) {
     file.reset();
@@ -119,25 +123,25 @@ void wait_for_next_second(const std::string& stamp) {
 }
 
 // The word sequence of the file at `path`; a file that cannot be read as UTF-8 text is fatal.
-WordList read_words(const std::string& path) {
+WordList read_words(const std::string& path, const Tunables& tunables) {
   Result<FileData> text = platform().read_file(path);
   if (!text) fatal_failure(text.error(), "reading " + path);
-  Result<WordList> list = parse_word_list(std::move(text.value()));
+  Result<WordList> list = parse_word_list(std::move(text.value()), tunables);
   if (!list) fatal_failure(list.error(), "reading " + path);
   return std::move(list.value());
 }
 
 // The current list at `path`, by a first read; a file that cannot be read as UTF-8 text is fatal.
-CurrentList read_current(const std::string& path) {
+CurrentList read_current(const std::string& path, const Tunables& tunables) {
   Result<std::unique_ptr<InputFile>> file = platform().open_file(path);
   if (!file) fatal_failure(file.error(), "reading " + path);
   Result<std::string> state = file.value()->state();
   if (!state) fatal_failure(state.error(), "reading " + path);
-  ListReader reader(std::move(file.value()));
-  Result<bool> written_form = check_written_form(reader);
+  ListReader reader(std::move(file.value()), tunables.piece);
+  Result<bool> written_form = check_written_form(reader, tunables);
   if (!written_form) fatal_failure(written_form.error(), "reading " + path);
   if (written_form.value()) return {path, std::nullopt, std::move(state.value())};
-  return {path, read_words(path), ""};
+  return {path, read_words(path, tunables), ""};
 }
 
 // The kind of list named by the file name (last path component) of `current_file`: "reduced"
@@ -156,7 +160,7 @@ std::optional<ListKind> list_kind(std::string_view current_file) {
 // so that the live name always holds a complete list. Ends the process on any failure, with
 // nothing changed.
 void back_up_list(const std::string& current_file, const std::string& list_dir,
-                  CurrentList& current, WordList& update) {
+                  CurrentList& current, WordList& update, const Tunables& tunables) {
   std::optional<ListKind> kind = list_kind(current_file);
   if (!kind) {
     print_stdout("Error: current_file is not reduced or master\n");
@@ -164,7 +168,7 @@ void back_up_list(const std::string& current_file, const std::string& list_dir,
   }
   const ListNames names = names_of(*kind);
   const std::string live = list_dir + std::string(names.live_name);
-  const std::string temporary = write_temporary(live, current, update);
+  const std::string temporary = write_temporary(live, current, update, tunables);
 
   for (int attempt = 1;; ++attempt) {
     const std::string stamp = stamp_or_fail(temporary);
@@ -185,7 +189,7 @@ void back_up_list(const std::string& current_file, const std::string& list_dir,
 }  // namespace
 
 void merge_word_list(const std::string& current_file, const std::string& update_file,
-                     const std::string& list_dir) {
+                     const std::string& list_dir, const Tunables& tunables) {
   if (!is_regular_file(current_file)) {
     print_stdout(current_file + " is missing (or not a regular file)\n");
     pause_and_exit();
@@ -194,13 +198,13 @@ void merge_word_list(const std::string& current_file, const std::string& update_
     print_stdout(update_file + " is missing (or not a regular file)\n");
     pause_and_exit();
   }
-  CurrentList current = read_current(current_file);
-  WordList update = read_words(update_file);
+  CurrentList current = read_current(current_file, tunables);
+  WordList update = read_words(update_file, tunables);
   if (update.empty()) {
     print_stdout("No text found in " + update_file + " file. Exiting...\n");
     pause_and_exit();
   }
-  back_up_list(current_file, list_dir, current, update);
+  back_up_list(current_file, list_dir, current, update, tunables);
 }
 
 }  // namespace corvandel

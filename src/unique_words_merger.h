@@ -5,12 +5,14 @@
 
 #include <string>
 
+#include "tunables.h"
+
 namespace corvandel {
 
 /// Merges the words of `update_file` into `current_file`; `list_dir` is the list directory, in
 /// which the live list and the backup folder are named. Returns only when the pass succeeded;
 /// otherwise the process ends with the failure's message.
 void merge_word_list(const std::string& current_file, const std::string& update_file,
-                     const std::string& list_dir);
+                     const std::string& list_dir, const Tunables& tunables = {});
 
 }  // namespace corvandel

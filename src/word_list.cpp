@@ -1,5 +1,5 @@
-// Reading a list: one pass over the text validates it as UTF-8, splits it at whitespace,
-// upper-cases each word and notes whether the words already stand in written form.
+// Reading a list: a list in written form is only checked; any other is validated as UTF-8, split
+// at whitespace and upper-cased in one pass, noting whether its words already stand in order.
 #include "word_list.h"
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "unicode.h"
+#include "written_form.h"
 
 namespace corvandel {
 
@@ -16,7 +17,7 @@ using Byte = unsigned char;
 
 // Reads a list's text in one pass: validates it as UTF-8, splits it at whitespace, upper-cases
 // each word (in place when the byte length allows) and notes whether the words already stand in
-// strictly ascending order, as in a list this program wrote.
+// strictly ascending order.
 class ListParser {
  public:
   explicit ListParser(WordList& list)
@@ -25,6 +26,10 @@ class ListParser {
   // False when the text is not valid UTF-8.
   bool run() {
     if (list_.text_.size >= WordRef::kOffsetLimit) fail_out_of_memory(list_.text_.size);
+    // Room for a word per eight bytes, more than lists of ordinary words need (pages never used
+    // are never touched); a list of shorter words grows the references as it goes.
+    list_.refs_.reserve(list_.text_.size / 8 + 4096);
+    advise_large_memory(list_.refs_.data(), list_.refs_.capacity() * sizeof(WordRef));
     char* p = text_;
     for (;;) {
       // Mostly a single LF.
@@ -40,8 +45,6 @@ class ListParser {
       }
       if (!read_block(p) && !read_word(p)) return false;
     }
-    list_.count_ = list_.written_form_ ? count_ : list_.refs_.size();
-    list_.written_end_ = last_end_;
     return true;
   }
 
@@ -68,10 +71,6 @@ class ListParser {
     }
     std::uint64_t starts = ~space & ~(~space << 1);
     char* next = p;
-    if (std::endian::native == std::endian::little && changes == 0 && list_.written_form_ &&
-        count_ != 0) {
-      count_written_words(p, space, starts, next);
-    }
     while (starts != 0) {
       const unsigned start = static_cast<unsigned>(std::countr_zero(starts));
       const std::uint64_t after = space >> start;
@@ -82,8 +81,8 @@ class ListParser {
       if ((changes & bits) != 0) {
         add_upper_word(word, unicode::WordScan{length, true, (resizes & bits) == 0});
       } else {
-        add_word(WordRef(static_cast<std::uint64_t>(word - text_), length),
-                 word_key(word, length, available(word)));
+        add_in_order(WordRef(static_cast<std::uint64_t>(word - text_), length),
+                     word_key(word, length, available(word)));
       }
       next = word + length;
       starts &= starts - 1;
@@ -96,38 +95,6 @@ class ListParser {
     }
     p = next;
     return true;
-  }
-
-  // While the list stays in written form, counts the words of an ASCII block at `p` that each
-  // follow the last one after a single LF with a higher key, in registers; stops at the first
-  // word that needs a closer look (one out of this simple order, or one that runs past the
-  // block) and leaves it in `starts` for the general path.
-  [[gnu::always_inline]] void count_written_words(char* p, std::uint64_t space,
-                                                  std::uint64_t& starts, char*& next) {
-    std::uint64_t last_end = last_end_;
-    std::uint64_t previous_key = previous_key_;
-    std::uint64_t previous_offset = previous_offset_;
-    std::size_t count = count_;
-    while (starts != 0) {
-      const unsigned start = static_cast<unsigned>(std::countr_zero(starts));
-      const std::uint64_t after = space >> start;
-      if (after == 0) break;
-      const unsigned length = static_cast<unsigned>(std::countr_zero(after));
-      char* const word = p + start;
-      const std::uint64_t offset = static_cast<std::uint64_t>(word - text_);
-      const std::uint64_t key = word_key(word, length, available(word));
-      if (offset != last_end + 1 || text_[last_end] != '\n' || key <= previous_key) break;
-      ++count;
-      previous_key = key;
-      previous_offset = offset;
-      last_end = offset + length;
-      next = word + length;
-      starts &= starts - 1;
-    }
-    last_end_ = last_end;
-    previous_key_ = previous_key;
-    previous_offset_ = previous_offset;
-    count_ = count;
   }
 
   // Any word.
@@ -146,8 +113,8 @@ class ListParser {
     const bool in_place = scan.keeps_length;
     if (in_place && scan.changes) unicode::upper_in_place_keeping_length(start, length);
     if (in_place && length < WordRef::kLongLength) {
-      add_word(WordRef(static_cast<std::uint64_t>(start - text_), length),
-               word_key(start, length, available(start)));
+      add_in_order(WordRef(static_cast<std::uint64_t>(start - text_), length),
+                   word_key(start, length, available(start)));
     } else if (in_place) {
       spill_word(std::string_view(start, length));
     } else {
@@ -159,7 +126,6 @@ class ListParser {
 
   // Keeps a word that does not fit in place in the spill buffer.
   void spill_word(std::string_view word) {
-    if (list_.written_form_) keep_references();
     std::vector<char>& spill = list_.spill_;
     const std::uint64_t offset = list_.text_.size + spill.size();
     if (offset + word.size() + 8 >= WordRef::kOffsetLimit) fail_out_of_memory(word.size());
@@ -171,53 +137,6 @@ class ListParser {
     }
     spill.insert(spill.end(), word.begin(), word.end());
     add_in_order(WordRef(offset, length), word_key(word));
-  }
-
-  // Adds a word that lies in the text. While the list is in written form, only counts it.
-  [[gnu::always_inline]] void add_word(WordRef ref, std::uint64_t key) {
-    const std::uint64_t offset = ref.offset();
-    const std::uint64_t end = offset + ref.short_length();
-    if (list_.written_form_) {
-      if (count_ == 0) {
-        list_.written_begin_ = offset;
-      } else if (offset != last_end_ + 1 || text_[last_end_] != '\n' ||
-                 !(key > previous_key_ ||
-                   (key == previous_key_ &&
-                    std::string_view(text_ + previous_offset_, last_end_ - previous_offset_) <
-                        std::string_view(text_ + offset, end - offset)))) {
-        keep_references();
-        last_end_ = end;
-        add_in_order(ref, key);
-        return;
-      }
-      ++count_;
-      previous_key_ = key;
-      previous_offset_ = offset;
-      last_end_ = end;
-      return;
-    }
-    last_end_ = end;
-    add_in_order(ref, key);
-  }
-
-  // Leaves written form: references for the words counted so far, which stand in the text
-  // separated by single LFs.
-  void keep_references() {
-    list_.written_form_ = false;
-    // Room for a word per eight bytes, more than lists of ordinary words need (pages never used
-    // are never touched); a list of shorter words grows the references as it goes.
-    list_.refs_.reserve(list_.text_.size / 8 + 4096);
-    advise_large_memory(list_.refs_.data(), list_.refs_.capacity() * sizeof(WordRef));
-    if (count_ == 0) return;
-    std::uint64_t begin = list_.written_begin_;
-    for (;;) {
-      const char* lf = static_cast<const char*>(
-          std::memchr(text_ + begin, '\n', static_cast<std::size_t>(last_end_ - begin)));
-      const std::uint64_t end = lf == nullptr ? last_end_ : static_cast<std::uint64_t>(lf - text_);
-      list_.refs_.push_back(WordRef(begin, end - begin));
-      if (lf == nullptr) break;
-      begin = end + 1;
-    }
   }
 
   [[gnu::always_inline]] void add_in_order(WordRef ref, std::uint64_t key) {
@@ -238,15 +157,10 @@ class ListParser {
   std::size_t available(const char* p) const { return static_cast<std::size_t>(end_ - p); }
   std::string_view rest(const char* p) const { return {p, available(p)}; }
 
-  static constexpr std::size_t kBlock = 64;
-
   WordList& list_;
   char* const text_;
   char* const end_;
   std::uint64_t previous_key_ = 0;
-  std::uint64_t previous_offset_ = 0;  // where the last word in the text starts and ends
-  std::uint64_t last_end_ = 0;
-  std::size_t count_ = 0;  // words counted in written form
   std::string upper_;
 };
 
@@ -264,9 +178,19 @@ Error invalid_utf8_error() {
   return Error{ErrorKind::invalid_data, 0, "stream did not contain valid UTF-8"};
 }
 
-Result<WordList> parse_word_list(FileData text) {
+Result<WordList> parse_word_list(FileData text, const Tunables& tunables) {
   WordList list;
   list.text_ = std::move(text);
+  list.text_.data()[list.text_.size] = '\n';
+  switch (WrittenFormCheck(tunables).check(list.text())) {
+    case WrittenForm::written:
+      return list;
+    case WrittenForm::not_utf8:
+      return invalid_utf8_error();
+    case WrittenForm::not_written:
+      break;
+  }
+  list.written_form_ = false;
   if (!ListParser(list).run()) return invalid_utf8_error();
   return list;
 }

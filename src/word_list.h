@@ -10,13 +10,10 @@
 
 #include "platform.h"
 #include "result.h"
+#include "tunables.h"
 #include "word_key.h"
 
 namespace corvandel {
-
-/// Lists are read front to back in 64-byte steps that each wait on the last; asking for the text
-/// this far ahead keeps it arriving from memory in time.
-inline constexpr std::size_t kReadAhead = 1024;
 
 /// Where one word of a list lies, in eight bytes, so that lists of millions of words stay
 /// compact. Only its WordList reads it.
@@ -45,24 +42,18 @@ class WordRef {
 /// Words lie in the file's own buffer, upper-cased in place where the byte length allows; the
 /// others are copied to a spill buffer of the list's own.
 ///
-/// A list in written form (as this program writes it: its words, all in place, in strictly
-/// ascending order and separated by single LFs) needs no references: its words are the
-/// LF-separated pieces of written_text(). Any other list has a reference for each word, in order
-/// of appearance until it is sorted.
+/// A list in written form (as this program writes it, judged by WrittenFormCheck) needs no
+/// references: its words are the LF-separated pieces of text(). Any other list has a reference for
+/// each word, in order of appearance until it is sorted.
 class WordList {
  public:
-  /// The number of words, repeats included.
-  std::size_t size() const { return count_; }
-  bool empty() const { return count_ == 0; }
+  bool empty() const { return !written_form_ && refs_.empty(); }
   /// True when the words stand in strictly ascending byte-wise order (so are distinct).
   bool sorted_distinct() const { return sorted_distinct_; }
   bool written_form() const { return written_form_; }
 
-  /// The file's bytes, as upper-cased in place.
+  /// The file's bytes, as upper-cased in place; in written form, kSlack readable bytes follow.
   std::string_view text() const { return text_.view(); }
-  /// In written form: where in text() the words begin and end.
-  std::uint64_t written_begin() const { return written_begin_; }
-  std::uint64_t written_end() const { return written_end_; }
 
   /// Otherwise: a reference per word.
   std::span<WordRef> refs() { return refs_; }
@@ -99,24 +90,22 @@ class WordList {
 
  private:
   friend class ListParser;
-  friend Result<WordList> parse_word_list(FileData text);
+  friend Result<WordList> parse_word_list(FileData text, const Tunables& tunables);
 
   std::string_view spilled_word(std::uint64_t offset, std::uint64_t length) const;
 
   FileData text_;
   std::vector<char> spill_;
   std::vector<WordRef> refs_;
-  std::size_t count_ = 0;
   bool sorted_distinct_ = true;
   bool written_form_ = true;
-  std::uint64_t written_begin_ = 0;
-  std::uint64_t written_end_ = 0;
 };
 
 /// The error for text that is not valid UTF-8.
 Error invalid_utf8_error();
 
-/// Validates, splits and upper-cases a list file's content.
-Result<WordList> parse_word_list(FileData text);
+/// Validates, splits and upper-cases a list file's content, which has kSlack bytes of room after
+/// it (FileData::allocate); a list in written form is only checked.
+Result<WordList> parse_word_list(FileData text, const Tunables& tunables);
 
 }  // namespace corvandel

@@ -20,19 +20,20 @@ using Byte = unsigned char;
 // that each word's bytes are looked at about once, with a comparison sort for small groups.
 class WordSorter {
  public:
-  explicit WordSorter(const WordList& list)
+  WordSorter(const WordList& list, std::size_t two_byte_sort_from)
       : list_(list),
         base_(list.refs().data()),
-        scratch_(std::make_unique_for_overwrite<WordRef[]>(list.size())),
-        digits_(std::make_unique_for_overwrite<std::uint16_t[]>(list.size())) {
-    advise_large_memory(scratch_.get(), list.size() * sizeof(WordRef));
-    advise_large_memory(digits_.get(), list.size() * sizeof(std::uint16_t));
+        scratch_(std::make_unique_for_overwrite<WordRef[]>(list.refs().size())),
+        digits_(std::make_unique_for_overwrite<std::uint16_t[]>(list.refs().size())),
+        two_byte_sort_from_(two_byte_sort_from) {
+    advise_large_memory(scratch_.get(), list.refs().size() * sizeof(WordRef));
+    advise_large_memory(digits_.get(), list.refs().size() * sizeof(std::uint16_t));
   }
 
   // Sorts all of the list's words, `refs`. Large lists take their first two bytes in one step: the
   // words are still in text order then, so both passes over them read the text front to back.
   void sort_all(WordRef* refs, std::size_t count) {
-    if (count < kTwoByteSort) return sort(refs, count, 0);
+    if (count < two_byte_sort_from_) return sort(refs, count, 0);
     // Digit: the first byte plus one, times 257, plus the second byte plus one (0: no byte).
     const auto digit = [&](WordRef ref) {
       const std::string_view word = list_.word(ref);
@@ -123,7 +124,6 @@ class WordSorter {
 
   static constexpr unsigned kDigits = 257;
   static constexpr std::size_t kSmallGroup = 64;
-  static constexpr std::size_t kTwoByteSort = 1 << 16;
   static constexpr std::size_t kPrefetchAhead = 16;
   // Deeper than this, shared prefixes are long and rare: a comparison sort bounds the recursion.
   static constexpr std::size_t kMaxRadixDepth = 64;
@@ -132,13 +132,14 @@ class WordSorter {
   const WordRef* const base_;
   std::unique_ptr<WordRef[]> scratch_;
   std::unique_ptr<std::uint16_t[]> digits_;
+  const std::size_t two_byte_sort_from_;
 };
 
 }  // namespace
 
-void sort_words(WordList& list) {
+void sort_words(WordList& list, const Tunables& tunables) {
   if (list.sorted_distinct()) return;
-  WordSorter sorter(list);
+  WordSorter sorter(list, tunables.two_byte_sort_from);
   sorter.sort_all(list.refs().data(), list.refs().size());
 }
 

@@ -1,5 +1,5 @@
-// What the tests share: a plain model of the list format, a scratch list folder with the promise
-// every run keeps, and running the program inside the test process or as a process.
+// What the tests share: the model of the list format, a scratch list folder with the promise every
+// run keeps, and running the program inside the test process or as a process.
 #pragma once
 
 #include <algorithm>
@@ -13,86 +13,16 @@
 #include <string_view>
 #include <vector>
 
+#include "model.h"
 #include "platform.h"
-#include "unicode.h"
 
 namespace corvandel::testing {
 namespace fs = std::filesystem;
 
-// --- The model of the list format (inline, so that the fuzz target needs nothing else) ---
-
-/// Encodes any value up to 0x1FFFFF the plain way, surrogates included.
-inline std::string utf8(char32_t c) {
-  if (c < 0x80) return std::string(1, static_cast<char>(c));
-  const std::size_t length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-  std::string out(length, '\0');
-  for (std::size_t i = length - 1; i > 0; --i, c >>= 6)
-    out[i] = static_cast<char>(0x80 | (c & 0x3F));
-  out[0] = static_cast<char>((0xF0 << (4 - length)) | c);
-  return out;
-}
-
-/// The White_Space characters, the separators of the list format.
-inline constexpr char32_t kWhitespace[] = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,
-                                           0xA0,   0x1680, 0x2000, 0x2001, 0x2002, 0x2003, 0x2004,
-                                           0x2005, 0x2006, 0x2007, 0x2008, 0x2009, 0x200A, 0x2028,
-                                           0x2029, 0x202F, 0x205F, 0x3000};
-
-inline bool is_space(char32_t c) {
-  return std::find(std::begin(kWhitespace), std::end(kWhitespace), c) != std::end(kWhitespace);
-}
-
-/// The code point that starts `text` and its byte length; nothing when not well-formed.
-inline std::optional<char32_t> decode(std::string_view text, std::size_t& length) {
-  static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-  const auto lead = static_cast<unsigned char>(text[0]);
-  length = lead < 0x80 ? 1 : lead >> 5 == 6 ? 2 : lead >> 4 == 14 ? 3 : lead >> 3 == 30 ? 4 : 0;
-  if (length == 0 || length > text.size()) return std::nullopt;
-  char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-  for (std::size_t i = 1; i < length; ++i) {
-    if (static_cast<unsigned char>(text[i]) >> 6 != 2) return std::nullopt;
-    c = (c << 6) | (text[i] & 0x3F);
-  }
-  if (c < kMinimum[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return std::nullopt;
-  return c;
-}
-
-/// The words of a list file, upper-cased; nothing when the text is not UTF-8.
-inline std::optional<std::vector<std::string>> model_words(std::string_view text) {
-  std::vector<std::string> words(1);
-  for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
-    const std::optional<char32_t> c = decode(text.substr(i), length);
-    if (!c) return std::nullopt;
-    if (is_space(*c) && !words.back().empty()) words.emplace_back();
-    if (!is_space(*c)) unicode::append_upper(text.substr(i, length), words.back());
-  }
-  if (words.back().empty()) words.pop_back();
-  return words;
-}
-
-/// The list written from the words of the UTF-8 `texts`: distinct, byte-wise ascending, LF-joined.
-inline std::string model_list(const std::vector<std::string_view>& texts) {
-  std::set<std::string> set;
-  for (std::string_view text : texts) {
-    if (const auto words = model_words(text)) set.insert(words->begin(), words->end());
-  }
-  std::string out;
-  for (const std::string& word : set) out += (out.empty() ? "" : "\n") + word;
-  return out;
-}
-
-/// An output file that keeps what is written to it.
-struct StringOutput final : OutputFile {
-  Result<void> write(std::string_view bytes) override { return text += bytes, Result<void>(); }
-  Result<void> finish() override { return {}; }
-  std::string text;
-};
-
-inline FileData file_data(std::string_view text) {
-  FileData data{std::make_unique<char[]>(text.size() + 1), text.size()};
-  std::copy(text.begin(), text.end(), data.data());
-  return data;
-}
+/// The list that a merge pass writes from two list texts, read and written with `sizes`; nothing
+/// when one is refused as text that is not UTF-8.
+std::optional<std::string> merged(std::string_view current, std::string_view update,
+                                  const Tunables& sizes = {});
 
 // --- A scratch list folder ---
 
@@ -111,7 +41,8 @@ struct Lists {
 class ListFolder {
  public:
   /// `windows`: the program is corvandel.exe under Wine, which sees the Linux root as drive Z:.
-  explicit ListFolder(bool windows = false);
+  /// `in_memory`: in /dev/shm where there is one, for runs by the thousand.
+  explicit ListFolder(bool windows = false, bool in_memory = false);
   ~ListFolder() { fs::remove_all(root_, ignored_); }
   ListFolder(const ListFolder&) = delete;
   ListFolder& operator=(const ListFolder&) = delete;
@@ -140,9 +71,10 @@ class ListFolder {
   std::vector<std::string> strays() const;
 
   /// Checks the promise after a run from `before`, with no backups yet: the update file is
-  /// unchanged; each list holds its old content or the model's merge; a replaced list's old
-  /// content is its one backup, an unreplaced one has none (after a `killed` run it may have one,
-  /// and the list may be absent). Returns which lists were replaced.
+  /// unchanged; each list holds its old content or the model's merge, in written form, where a
+  /// pass may write it; a replaced list's old content is its one backup, an unreplaced one has
+  /// none (after a `killed` run it may have one, and the list may be absent). Returns which lists
+  /// were replaced.
   std::pair<bool, bool> check_promise(const Lists& before, bool killed = false) const;
 
  private:

@@ -85,8 +85,6 @@ struct WholeRun {
   std::string error = "", windows_error = "";  // the system's error text, {E} in out and err
 };
 
-const std::string kFatal = ": stream did not contain valid UTF-8 [kind: invalid data]\n";
-
 const WholeRun kWholeRuns[] = {
     {"success", nullptr, "{base}", 0, 2, kWritten},
     {"update file missing", [](auto& f) { fs::remove(f.lists() / "update_words.txt"); }, "{base}",
@@ -96,12 +94,6 @@ const WholeRun kWholeRuns[] = {
      "new text strings to add to the dictionary lists.\n"},
     {"update file of whitespace", [](auto& f) { put(f, "update_words.txt", kSomeWhitespace); },
      "{base}", 1, 0, "No text found in {D}update_words.txt file. Exiting...\n"},
-    {"update file not UTF-8", [](auto& f) { put(f, "update_words.txt", "caf\xC3"); }, "{base}", 101,
-     0, "", "reading {D}update_words.txt" + kFatal},
-    {"reduced list not UTF-8", [](auto& f) { put(f, "reduced.txt", "\xED\xA0\x80"); }, "{base}",
-     101, 0, "", "reading {D}reduced.txt" + kFatal},
-    {"master list not UTF-8", [](auto& f) { put(f, "master.txt", "a\n\xFF"); }, "{base}", 101, 1,
-     "", "reading {D}master.txt" + kFatal},
     {"master list missing", [](auto& f) { fs::remove(f.lists() / "master.txt"); }, "{base}", 1, 1,
      "{D}master.txt is missing (or not a regular file)\n"},
     {"reduced list a folder", [](auto& f) { put(f, "reduced.txt", {}); }, "{base}", 1, 0,

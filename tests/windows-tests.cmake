@@ -13,3 +13,5 @@ add_executable(unit_tests unicode_test.cpp platform_win32_test.cpp)
 target_link_libraries(unit_tests PRIVATE corvandel_core gtest_main)
 # One CTest test for the whole binary: listing the cases would start Wine once per case.
 add_test(NAME windows_unit_tests COMMAND unit_tests)
+# The model's data, as Wine names the Linux folder that holds it.
+target_compile_definitions(unit_tests PRIVATE CORVANDEL_TEST_DATA="Z:${CMAKE_CURRENT_SOURCE_DIR}/data")
