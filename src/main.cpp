@@ -21,6 +21,11 @@ constexpr int kExitFatal = 101;
 constexpr std::string_view kBaseDirVariable = "QUILLMERE_DIR";
 constexpr std::string_view kBaseDirWhenUnset = "Environment variable not found";
 
+// The file in DicLists whose lock a run holds, and how long a run waits for another quietly.
+constexpr std::string_view kLockName = "corvandel.lock";
+constexpr int kLockPollMilliseconds = 100;
+constexpr int kQuietLockPolls = 10;
+
 // Ends the process; a platform that returns from exit_process is a defect, so abort then.
 [[noreturn]] void exit_with(int status) {
   platform().exit_process(status);
@@ -60,6 +65,27 @@ void ensure_backup_directory(const std::string& backup_dir) {
     print_stderr("Failed to create directory: " + made.error().text + "\n");
     pause_and_exit();
   }
+}
+
+// One run at a time on a folder of lists: a run that finds another at work waits for it to end,
+// then works on the lists it left, and says so once when the wait is longer than about a second.
+// Where no lock can be had (a folder that cannot be written, a file system without locks), the
+// run goes on alone, and the later steps report what is wrong. The lock is held until the
+// process ends.
+std::unique_ptr<FileLock> lock_list_folder(const std::string& dic_lists) {
+  const std::string path = dic_lists + std::string(kLockName);
+  Result<std::unique_ptr<FileLock>> lock = platform().lock_file(path, false);
+  for (int poll = 0; poll < kQuietLockPolls && !lock && lock.error().kind == ErrorKind::busy;
+       ++poll) {
+    platform().sleep_milliseconds(kLockPollMilliseconds);
+    lock = platform().lock_file(path, false);
+  }
+  if (!lock && lock.error().kind == ErrorKind::busy) {
+    print_stdout("Another run is updating these lists; waiting for it to end...\n");
+    lock = platform().lock_file(path, true);
+  }
+  if (!lock) return nullptr;
+  return std::move(lock.value());
 }
 
 // The update file must exist and hold at least one byte; the merge pass reads it again.
@@ -138,6 +164,7 @@ std::string usage_text() {
   const std::string dic_lists = base + "DicLists" + std::string(platform().list_dir_separator());
   const std::string backup_dir = dic_lists + "BU_Previous_Files";
   ensure_backup_directory(backup_dir);
+  const std::unique_ptr<FileLock> lock = lock_list_folder(dic_lists);
 
   const std::string reduced_list = dic_lists + "reduced.txt";
   const std::string update_file = dic_lists + "update_words.txt";

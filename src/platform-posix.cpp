@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -51,6 +52,8 @@ ErrorKind kind_of(int code) {
       return ErrorKind::out_of_memory;
     case EINTR:
       return ErrorKind::interrupted;
+    case EWOULDBLOCK:
+      return ErrorKind::busy;
     default:
       return ErrorKind::other;
   }
@@ -138,6 +141,20 @@ class PosixOutputFile final : public OutputFile {
   off_t written_ = 0;
 };
 
+// What a file is, from its status: its identity, size and times of change. The change time moves
+// with every write, also when another program puts the modification time back.
+std::string state_of(const struct stat& st) {
+  const auto number = [](auto value) { return std::to_string(value) + ":"; };
+  return number(st.st_dev) + number(st.st_ino) + number(st.st_size) + number(st.st_mtim.tv_sec) +
+         number(st.st_mtim.tv_nsec) + number(st.st_ctim.tv_sec) + number(st.st_ctim.tv_nsec);
+}
+
+Result<std::string> state_at(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return last_os_error();
+  return state_of(st);
+}
+
 class PosixInputFile final : public InputFile {
  public:
   explicit PosixInputFile(int fd) : fd_(fd) {}
@@ -166,16 +183,28 @@ class PosixInputFile final : public InputFile {
 
   Result<std::string> state() override {
     if (::fstat(fd_, &stat_) != 0) return last_os_error();
-    const auto number = [](auto value) { return std::to_string(value) + ":"; };
-    return number(stat_.st_dev) + number(stat_.st_ino) + number(stat_.st_size) +
-           number(stat_.st_mtim.tv_sec) + number(stat_.st_mtim.tv_nsec) +
-           number(stat_.st_ctim.tv_sec) + number(stat_.st_ctim.tv_nsec);
+    return state_of(stat_);
+  }
+
+  Result<void> rewind() override {
+    if (::lseek(fd_, 0, SEEK_SET) != 0) return last_os_error();
+    return {};
   }
 
  private:
   int fd_;
   struct stat stat_ {};
   std::uint64_t size_ = 0;
+};
+
+// A lock by flock(): it belongs to the open file, so the system drops it when the process ends.
+class PosixFileLock final : public FileLock {
+ public:
+  explicit PosixFileLock(int fd) : fd_(fd) {}
+  ~PosixFileLock() override { ::close(fd_); }
+
+ private:
+  int fd_;
 };
 
 // Link errors that mean "this file system has no hard links" rather than a real refusal.
@@ -239,6 +268,16 @@ class PosixPlatform final : public Platform {
     return std::unique_ptr<InputFile>(std::move(file));
   }
 
+  Result<std::unique_ptr<FileLock>> lock_file(const std::string& path, bool wait) override {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) return last_os_error();
+    auto lock = std::make_unique<PosixFileLock>(fd);
+    while (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+      if (errno != EINTR) return last_os_error();
+    }
+    return std::unique_ptr<FileLock>(std::move(lock));
+  }
+
   Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& path) override {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0) return last_os_error();
@@ -251,11 +290,26 @@ class PosixPlatform final : public Platform {
   }
 
   Result<void> replace_keeping_backup(const std::string& replacement, const std::string& live,
-                                      const std::string& backup) override {
+                                      const std::string& backup,
+                                      const std::optional<std::string>& live_state) override {
+    struct stat old;
+    if (::stat(live.c_str(), &old) != 0) return last_os_error();
+    if (live_state && state_of(old) != *live_state) return changed_meanwhile_error();
+    // The new list keeps the old one's permissions, where the file system has them.
+    ::chmod(replacement.c_str(), old.st_mode & 07777);
     // Each name is flushed to disk before the next step relies on it: the backup before the live
     // name changes, so that after a power cut the old list is still found under one of them.
     if (::link(live.c_str(), backup.c_str()) == 0) {
-      if (Result<void> synced = sync_directory(parent_of(backup)); !synced) {
+      // The one file under both names now: what the live name must still be at the rename, so
+      // that another program's save while the backup name is flushed is not replaced unseen.
+      Result<std::string> linked = state_at(backup);
+      Result<void> synced = linked ? sync_directory(parent_of(backup)) : linked.error();
+      if (synced) {
+        Result<std::string> now = state_at(live);
+        if (!now) synced = now.error();
+        if (now && now.value() != linked.value()) synced = changed_meanwhile_error();
+      }
+      if (!synced) {
         ::unlink(backup.c_str());
         return synced;
       }
@@ -267,18 +321,22 @@ class PosixPlatform final : public Platform {
     } else {
       int code = errno;
       if (!means_no_hard_links(code)) return os_error(code);
-      // Without hard links the live name is briefly absent between the two renames.
+      // Without hard links the live name is briefly absent between the two renames; a file that
+      // another program puts there meanwhile is not replaced.
       if (::renameat2(AT_FDCWD, live.c_str(), AT_FDCWD, backup.c_str(), RENAME_NOREPLACE) != 0) {
         return last_os_error();
       }
-      if (Result<void> synced = sync_directory(parent_of(backup)); !synced) {
-        ::renameat2(AT_FDCWD, backup.c_str(), AT_FDCWD, live.c_str(), RENAME_NOREPLACE);
-        return synced;
+      Result<void> synced = sync_directory(parent_of(backup));
+      if (synced && ::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, live.c_str(),
+                                RENAME_NOREPLACE) != 0) {
+        synced = errno == EEXIST ? changed_meanwhile_error() : last_os_error();
       }
-      if (::rename(replacement.c_str(), live.c_str()) != 0) {
-        Error failed = last_os_error();
-        ::renameat2(AT_FDCWD, backup.c_str(), AT_FDCWD, live.c_str(), RENAME_NOREPLACE);
-        return failed;
+      if (!synced) {
+        // Where another program took the live name, the old list stays the backup.
+        if (::renameat2(AT_FDCWD, backup.c_str(), AT_FDCWD, live.c_str(), RENAME_NOREPLACE) != 0) {
+          return changed_meanwhile_error();
+        }
+        return synced;
       }
     }
     // The new list is in place; a failed flush now cannot be undone and is not reported.

@@ -41,6 +41,11 @@ constexpr std::wstring_view kExtendedUncPrefix = L"\\\\?\\UNC\\";
 constexpr std::wstring_view kNtPrefix = L"\\??\\";
 constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
 
+// How long a step that another program's open handle blocks is tried again, in all, and the
+// longest pause between two tries.
+constexpr DWORD kSharingWaitMilliseconds = 2000;
+constexpr DWORD kLongestPause = 500;
+
 // The largest amount handed to one ReadFile, WriteFile or WriteConsoleW call.
 constexpr DWORD kMaxIoBytes = 1u << 30;
 constexpr std::size_t kConsoleChunk = 8192;
@@ -202,6 +207,43 @@ class Handle {
   HANDLE handle_;
 };
 
+// Runs `step` (true on success; else GetLastError() tells why) until it succeeds, or fails for
+// another reason than a sharing violation or access denied, or about two seconds have passed:
+// virus scanners and search indexers open every file that changes, for a moment.
+template <class Step>
+bool retrying(Step step) {
+  for (DWORD waited = 0, pause = 10;; waited += pause, pause = std::min(2 * pause, kLongestPause)) {
+    if (step()) return true;
+    const DWORD code = GetLastError();
+    if ((code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) ||
+        waited >= kSharingWaitMilliseconds) {
+      SetLastError(code);
+      return false;
+    }
+    Sleep(pause);
+  }
+}
+
+// What the file open as `handle` is: its identity, size and times of change. The change time
+// moves with every write, also when another program puts the modification time back.
+Result<std::string> state_of(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_BASIC_INFO times;
+  if (!GetFileInformationByHandle(handle, &info) ||
+      !GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times)) {
+    return last_os_error();
+  }
+  std::string text;
+  for (unsigned long long part :
+       {ULONGLONG{info.dwVolumeSerialNumber}, ULONGLONG{info.nFileIndexHigh},
+        ULONGLONG{info.nFileIndexLow}, ULONGLONG{info.nFileSizeHigh}, ULONGLONG{info.nFileSizeLow},
+        static_cast<ULONGLONG>(times.LastWriteTime.QuadPart),
+        static_cast<ULONGLONG>(times.ChangeTime.QuadPart)}) {
+    text += std::to_string(part) + ":";
+  }
+  return text;
+}
+
 // Writes all of `text` to a file, pipe or UTF-8 console, unchanged.
 Result<void> write_bytes(HANDLE handle, std::string_view text) {
   while (!text.empty()) {
@@ -303,16 +345,17 @@ class Win32InputFile final : public InputFile {
   explicit Win32InputFile(HANDLE handle) : handle_(handle) {}
 
   // Refuses anything but a file on disk that is not a directory; notes the size.
-  Result<std::string> check_regular() {
+  Result<void> check_regular() {
     if (GetFileType(handle_.get()) != FILE_TYPE_DISK) {
       return Error{ErrorKind::not_a_regular_file, 0, "not a regular file"};
     }
-    Result<std::string> now = state();
-    if (now && (info_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle_.get(), &info)) return last_os_error();
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       return os_error(kErrorDirectoryNotSupported);
     }
-    size_ = (static_cast<std::uint64_t>(info_.nFileSizeHigh) << 32) | info_.nFileSizeLow;
-    return now;
+    size_ = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    return {};
   }
 
   Result<std::size_t> read(char* buffer, std::size_t size) override {
@@ -324,22 +367,37 @@ class Win32InputFile final : public InputFile {
 
   std::uint64_t size_when_opened() const override { return size_; }
 
-  Result<std::string> state() override {
-    if (!GetFileInformationByHandle(handle_.get(), &info_)) return last_os_error();
-    std::string text;
-    for (DWORD part : {info_.dwVolumeSerialNumber, info_.nFileIndexHigh, info_.nFileIndexLow,
-                       info_.nFileSizeHigh, info_.nFileSizeLow,
-                       info_.ftLastWriteTime.dwHighDateTime, info_.ftLastWriteTime.dwLowDateTime}) {
-      text += std::to_string(part) + ":";
+  Result<std::string> state() override { return state_of(handle_.get()); }
+
+  Result<void> rewind() override {
+    if (!SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+      return last_os_error();
     }
-    return text;
+    return {};
   }
 
  private:
   Handle handle_;
-  BY_HANDLE_FILE_INFORMATION info_{};
   std::uint64_t size_ = 0;
 };
+
+// A lock by LockFileEx on an open handle: the system drops it when the process ends.
+class Win32FileLock final : public FileLock {
+ public:
+  explicit Win32FileLock(HANDLE handle) : handle_(handle) {}
+
+ private:
+  Handle handle_;
+};
+
+// What the file at `path` is now, as state_of() tells it.
+Result<std::string> state_at(const std::wstring& path) {
+  Handle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) return last_os_error();
+  return state_of(file.get());
+}
 
 // Moves with MOVEFILE_WRITE_THROUGH return only once the move is on disk.
 bool move_file(const std::wstring& from, const std::wstring& to, DWORD flags) {
@@ -438,13 +496,18 @@ class Win32Platform final : public Platform {
     Result<std::wstring> wide = api_path(path);
     if (!wide) return wide.error();
     // Backup semantics let a directory be opened, so that it is reported as one.
-    HANDLE handle = CreateFileW(
-        wide.value().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return last_os_error();
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (!retrying([&] {
+          handle = CreateFileW(wide.value().c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN,
+                               nullptr);
+          return handle != INVALID_HANDLE_VALUE;
+        })) {
+      return last_os_error();
+    }
     auto file = std::make_unique<Win32InputFile>(handle);
-    Result<std::string> checked = file->check_regular();
-    if (!checked) return checked.error();
+    if (Result<void> checked = file->check_regular(); !checked) return checked.error();
     return std::unique_ptr<InputFile>(std::move(file));
   }
 
@@ -457,15 +520,33 @@ class Win32Platform final : public Platform {
     return std::unique_ptr<OutputFile>(new Win32OutputFile(handle));
   }
 
+  Result<std::unique_ptr<FileLock>> lock_file(const std::string& path, bool wait) override {
+    Result<std::wstring> wide = api_path(path);
+    if (!wide) return wide.error();
+    Handle file(CreateFileW(wide.value().c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return last_os_error();
+    OVERLAPPED start{};
+    const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+    if (!LockFileEx(file.get(), flags, 0, 1, 0, &start)) {
+      Error failed = last_os_error();
+      if (failed.code == ERROR_LOCK_VIOLATION) failed.kind = ErrorKind::busy;
+      return failed;
+    }
+    return std::unique_ptr<FileLock>(new Win32FileLock(file.release()));
+  }
+
   Result<void> remove_file(const std::string& path) override {
     Result<std::wstring> wide = api_path(path);
     if (!wide) return wide.error();
-    if (!DeleteFileW(wide.value().c_str())) return last_os_error();
+    if (!retrying([&] { return DeleteFileW(wide.value().c_str()) != 0; })) return last_os_error();
     return {};
   }
 
   Result<void> replace_keeping_backup(const std::string& replacement, const std::string& live,
-                                      const std::string& backup) override {
+                                      const std::string& backup,
+                                      const std::optional<std::string>& live_state) override {
     Result<std::wstring> new_file = api_path(replacement);
     if (!new_file) return new_file.error();
     Result<std::wstring> live_file = api_path(live);
@@ -473,15 +554,47 @@ class Win32Platform final : public Platform {
     Result<std::wstring> backup_file = api_path(backup);
     if (!backup_file) return backup_file.error();
 
+    // Wait for the live list to be free of other programs' handles, so that a replacement that
+    // cannot be made is found before anything is changed.
+    if (!retrying([&] {
+          return Handle(CreateFileW(live_file.value().c_str(), DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr))
+              .valid();
+        })) {
+      return last_os_error();
+    }
+    Result<std::string> old = state_at(live_file.value());
+    if (!old) return old.error();
+    if (live_state && old.value() != *live_state) return changed_meanwhile_error();
+    // The new list keeps the attributes that a replacement keeps.
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (const DWORD attributes = GetFileAttributesW(live_file.value().c_str());
+        attributes != INVALID_FILE_ATTRIBUTES) {
+      SetFileAttributesW(new_file.value().c_str(), attributes & kKept);
+    }
+
     // The backup becomes a second name of the live file (an existing name is refused), then the
-    // new file replaces the live name in one step.
-    if (CreateHardLinkW(backup_file.value().c_str(), live_file.value().c_str(), nullptr)) {
-      if (!move_file(new_file.value(), live_file.value(), MOVEFILE_REPLACE_EXISTING)) {
-        Error failed = last_os_error();
-        DeleteFileW(backup_file.value().c_str());
-        return failed;
-      }
-      return {};
+    // new file replaces the live name in one step, as long as the live name still names the file
+    // that the backup does (another program's save meanwhile is not replaced unseen).
+    if (retrying([&] {
+          return CreateHardLinkW(backup_file.value().c_str(), live_file.value().c_str(),
+                                 nullptr) != 0;
+        })) {
+      Result<std::string> linked = state_at(backup_file.value());
+      bool changed = false;
+      const bool moved = linked && retrying([&] {
+        Result<std::string> now = state_at(live_file.value());
+        if (!now || now.value() != linked.value()) return changed = true, false;
+        return move_file(new_file.value(), live_file.value(), MOVEFILE_REPLACE_EXISTING);
+      });
+      if (moved) return {};
+      Error failed = !linked ? linked.error() : changed ? changed_meanwhile_error() : last_os_error();
+      // Where even this fails (the file held open all the while), the old list keeps a second
+      // name in the backup folder.
+      retrying([&] { return DeleteFileW(backup_file.value().c_str()) != 0; });
+      return failed;
     }
     DWORD code = GetLastError();
     if (!means_no_hard_links(code)) return os_error(code);
@@ -577,11 +690,17 @@ Result<void> replace_by_two_moves(const std::string& replacement, const std::str
   Result<std::wstring> backup_file = api_path(backup);
   if (!backup_file) return backup_file.error();
 
-  // Without hard links the live name is briefly absent between the two moves.
-  if (!move_file(live_file.value(), backup_file.value(), 0)) return last_os_error();
-  if (!move_file(new_file.value(), live_file.value(), MOVEFILE_REPLACE_EXISTING)) {
+  // Without hard links the live name is briefly absent between the two moves; a file that
+  // another program puts there meanwhile is not replaced, and the old one stays the backup.
+  if (!retrying([&] { return move_file(live_file.value(), backup_file.value(), 0); })) {
+    return last_os_error();
+  }
+  if (!retrying([&] { return move_file(new_file.value(), live_file.value(), 0); })) {
     Error failed = last_os_error();
-    move_file(backup_file.value(), live_file.value(), 0);
+    if (failed.kind == ErrorKind::already_exists ||
+        !move_file(backup_file.value(), live_file.value(), 0)) {
+      return changed_meanwhile_error();
+    }
     return failed;
   }
   return {};

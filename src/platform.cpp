@@ -56,9 +56,13 @@ FileData FileData::allocate(std::size_t capacity) {
 Result<FileData> Platform::read_file(const std::string& path) {
   Result<std::unique_ptr<InputFile>> file = open_file(path);
   if (!file) return file.error();
+  return read_rest(*file.value());
+}
+
+Result<FileData> read_rest(InputFile& file) {
   // The size is a hint: a file that grows meanwhile is still read to its end. The byte past it
   // lets the read that finds the end fill nothing.
-  std::size_t capacity = static_cast<std::size_t>(file.value()->size_when_opened()) + 1;
+  std::size_t capacity = static_cast<std::size_t>(file.size_when_opened()) + 1;
   FileData data = FileData::allocate(capacity);
   for (;;) {
     if (data.size == capacity) {
@@ -67,11 +71,17 @@ Result<FileData> Platform::read_file(const std::string& path) {
       grown.size = data.size;
       data = std::move(grown);
     }
-    Result<std::size_t> read = file.value()->read(data.data() + data.size, capacity - data.size);
+    Result<std::size_t> read = file.read(data.data() + data.size, capacity - data.size);
     if (!read) return read.error();
     if (read.value() == 0) return data;
     data.size += read.value();
   }
+}
+
+Error changed_meanwhile_error() {
+  return Error{ErrorKind::changed_meanwhile, 0,
+               "another program changed this list while the update ran; the list is left as that "
+               "program left it, and running the update again completes the update"};
 }
 
 const char* error_kind_name(ErrorKind kind) {
@@ -102,6 +112,10 @@ const char* error_kind_name(ErrorKind kind) {
       return "out of memory";
     case ErrorKind::interrupted:
       return "interrupted";
+    case ErrorKind::busy:
+      return "busy";
+    case ErrorKind::changed_meanwhile:
+      return "changed meanwhile";
     case ErrorKind::other:
       return "other";
   }

@@ -43,6 +43,20 @@ class InputFile {
   /// What the file is now: its identity, size and times of change, different after any write to
   /// it or its replacement by another file.
   virtual Result<std::string> state() = 0;
+  /// Goes back to the file's start.
+  virtual Result<void> rewind() = 0;
+};
+
+/// What is left of `file` from where its reading stands, read whole.
+Result<FileData> read_rest(InputFile& file);
+
+/// The error for a list that another program changed or replaced while this run worked on it.
+Error changed_meanwhile_error();
+
+/// An exclusive lock on a file, held until it is destroyed or the process ends, however it ends.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
 };
 
 /// A new file being written. Destroying it before finish() closes it without syncing; the caller
@@ -92,17 +106,26 @@ class Platform {
   virtual Result<std::unique_ptr<InputFile>> open_file(const std::string& path) = 0;
   /// Reads the regular file at `path` whole, by open_file().
   Result<FileData> read_file(const std::string& path);
+  /// Takes the exclusive lock of the file at `path`, which is made when missing. Without `wait`,
+  /// fails with ErrorKind::busy while another process holds it; with `wait`, waits until it is
+  /// free.
+  virtual Result<std::unique_ptr<FileLock>> lock_file(const std::string& path, bool wait) = 0;
   /// Creates a file that must not exist yet (fails with already_exists) and opens it for writing.
   virtual Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& path) = 0;
   /// Removes the file at `path`.
   virtual Result<void> remove_file(const std::string& path) = 0;
   /// Puts `replacement` in place at `live`, keeping the previous `live` file at `backup`, so that
-  /// at every instant `live` names either the complete old file or the complete new one. Refuses
-  /// an existing `backup` (already_exists). On failure nothing has changed: `live` is as it was,
-  /// `backup` does not exist and `replacement` is still there. On success the change is durable.
+  /// at every instant `live` names either the complete old file or the complete new one; the
+  /// replacement takes the old file's permissions. Refuses an existing `backup` (already_exists),
+  /// and, with changed_meanwhile, a `live` that is no longer `live_state` (as InputFile::state()
+  /// tells it) when given,
+  /// checked just before each step that relies on it. On failure nothing has changed: `live` is as
+  /// it was, `backup` does not exist and `replacement` is still there (but where, on a file system
+  /// without hard links, another program takes the live name while the old file is moved aside:
+  /// that file stays, and the old one stays at `backup`). On success the change is durable.
   virtual Result<void> replace_keeping_backup(const std::string& replacement,
-                                              const std::string& live,
-                                              const std::string& backup) = 0;
+                                              const std::string& live, const std::string& backup,
+                                              const std::optional<std::string>& live_state) = 0;
 
   // Clock.
 

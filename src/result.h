@@ -23,6 +23,8 @@ enum class ErrorKind {
   broken_pipe,
   out_of_memory,
   interrupted,
+  busy,               ///< held by another process (a lock)
+  changed_meanwhile,  ///< another program changed a list while this run worked on it
   other,
 };
 

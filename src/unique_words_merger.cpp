@@ -60,7 +60,7 @@ void discard_temporary(const std::string& path) {
 
 // The list a pass rewrites. One in written form, as every list is once this program wrote it, is
 // checked by a first read and merged from a second, a piece at a time, so that it is never held
-// in memory; `state` is what the file was at the first read. Any other list is read whole.
+// in memory. Any other list is read whole. `state` is what the file was when it was first opened.
 struct CurrentList {
   std::string path;
   std::optional<WordList> words;
@@ -85,9 +85,7 @@ Result<void> write_merged(OutputFile& out, CurrentList& current, WordList& updat
   // Another program's change between the two reads would make the merge a mix of two lists.
   Result<std::string> state = reader.file().state();
   if (!state) read_failed(state.error());
-  if (state.value() != current.state) {
-    read_failed(Error{ErrorKind::other, 0, "the file changed while it was read"});
-  }
+  if (state.value() != current.state) read_failed(changed_meanwhile_error());
   return written;
 }
 
@@ -141,7 +139,15 @@ CurrentList read_current(const std::string& path, const Tunables& tunables) {
   Result<bool> written_form = check_written_form(reader, tunables);
   if (!written_form) fatal_failure(written_form.error(), "reading " + path);
   if (written_form.value()) return {path, std::nullopt, std::move(state.value())};
-  return {path, read_words(path, tunables), ""};
+  // Any other list is read whole, from its start, as the same file (a change meanwhile is found
+  // before the swap).
+  Result<void> rewound = reader.file().rewind();
+  if (!rewound) fatal_failure(rewound.error(), "reading " + path);
+  Result<FileData> text = read_rest(reader.file());
+  if (!text) fatal_failure(text.error(), "reading " + path);
+  Result<WordList> list = parse_word_list(std::move(text.value()), tunables);
+  if (!list) fatal_failure(list.error(), "reading " + path);
+  return {path, std::move(list.value()), std::move(state.value())};
 }
 
 // The kind of list named by the file name (last path component) of `current_file`: "reduced"
@@ -170,11 +176,20 @@ void back_up_list(const std::string& current_file, const std::string& list_dir,
   const std::string live = list_dir + std::string(names.live_name);
   const std::string temporary = write_temporary(live, current, update, tunables);
 
+  // The list replaced must be the list read, as it was read: one that another program changed or
+  // replaced meanwhile is left as it is. (A current list named otherwise than the live one, which
+  // the update run never passes, is not compared.)
+  const std::optional<std::string> read_state =
+      live == current.path ? std::optional(current.state) : std::nullopt;
   for (int attempt = 1;; ++attempt) {
     const std::string stamp = stamp_or_fail(temporary);
     const std::string backup = list_dir + std::string(names.backup_prefix) + stamp + ".txt";
-    Result<void> replaced = platform().replace_keeping_backup(temporary, live, backup);
+    Result<void> replaced = platform().replace_keeping_backup(temporary, live, backup, read_state);
     if (replaced) return;
+    if (replaced.error().kind == ErrorKind::changed_meanwhile) {
+      discard_temporary(temporary);
+      fatal_failure(replaced.error(), "replacing " + live);
+    }
     // Two passes of one kind within a second: never overwrite the earlier backup.
     if (replaced.error().kind == ErrorKind::already_exists && attempt < kStampAttempts) {
       wait_for_next_second(stamp);

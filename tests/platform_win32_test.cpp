@@ -1,6 +1,7 @@
 // What of the Windows platform layer the whole runs of corvandel.exe under Wine cannot reach:
-// path forms at their edges, the replacement by two moves on volumes without hard links, missing
-// standard handles, the console's end of input and the out-of-memory exit.
+// path forms at their edges, the replacement by two moves on volumes without hard links, another
+// program's handle on a list, the state of a file rewritten in place, the lock, missing standard
+// handles, the console's end of input and the out-of-memory exit.
 #ifndef UNICODE
 #define UNICODE
 #endif
@@ -11,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform-win32.h"
 #include "platform.h"
@@ -57,9 +59,10 @@ TEST(Replacement, WithAHardLinkOrTwoMoves) {
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<none>";
   };
   using Replace = Result<void> (*)(const std::string&, const std::string&, const std::string&);
-  for (const Replace replace :
-       {Replace([](auto&n, auto&l, auto&b) { return os().replace_keeping_backup(n, l, b); }),
-        Replace(&replace_by_two_moves)}) {
+  for (const Replace replace : {Replace([](auto&n, auto&l, auto&b) {
+                                  return os().replace_keeping_backup(n, l, b, std::nullopt);
+                                }),
+                                Replace(&replace_by_two_moves)}) {
     write(live, "OLD");
     write(next, "NEW");
     write(backup, "EARLIER");
@@ -74,6 +77,53 @@ TEST(Replacement, WithAHardLinkOrTwoMoves) {
     ASSERT_TRUE(os().remove_file(live).ok());
   }
   EXPECT_EQ(os().read_file("\\\\.\\NUL").error().kind, ErrorKind::not_a_regular_file);
+  fs::remove_all(dir);
+}
+
+// Another program at work: a list held open without leave to delete it (as scanners and indexers
+// do) is replaced once it is let go within about two seconds, and otherwise left as it was; a
+// list rewritten in place with its modification time put back is seen to have changed; the lock
+// of a file has one holder at a time.
+TEST(Replacement, AnotherProgramAtWork) {
+  const fs::path dir = fs::temp_directory_path() / "corvandel-company";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string live = (dir / "master.txt").string(), next = live + ".new-1",
+                    backup = (dir / "master_backup.txt").string();
+  const auto open = [&](DWORD share) {
+    return CreateFileW(fs::path(live).c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+  };
+  for (const int held : {300, 3000}) {
+    std::ofstream(live) << "OLD";
+    std::ofstream(next) << "NEW";
+    const HANDLE handle = open(FILE_SHARE_READ);
+    std::thread let_go([&] { Sleep(held), CloseHandle(handle); });
+    const Result<void> replaced = os().replace_keeping_backup(next, live, backup, std::nullopt);
+    let_go.join();
+    EXPECT_EQ(replaced.ok(), held < 1000);
+    EXPECT_EQ(fs::exists(backup), held < 1000) << "no second name left behind";
+    EXPECT_EQ(fs::exists(next), held > 1000);
+    fs::remove(backup);
+  }
+  Result<std::unique_ptr<InputFile>> file = os().open_file(live);
+  const std::string before = file.value()->state().value();
+  const HANDLE handle = open(FILE_SHARE_READ | FILE_SHARE_WRITE);
+  FILETIME written;
+  DWORD count = 0;
+  ASSERT_TRUE(GetFileTime(handle, nullptr, nullptr, &written) &&
+              WriteFile(handle, "NEX", 3, &count, nullptr) &&
+              SetFileTime(handle, nullptr, nullptr, &written) && CloseHandle(handle));
+  EXPECT_NE(file.value()->state().value(), before);
+  EXPECT_EQ(os().replace_keeping_backup(next, live, backup, before).error().kind,
+            ErrorKind::changed_meanwhile);
+  file.value().reset();
+  const std::string lock = (dir / "corvandel.lock").string();
+  Result<std::unique_ptr<FileLock>> held = os().lock_file(lock, false);
+  ASSERT_TRUE(held.ok());
+  EXPECT_EQ(os().lock_file(lock, false).error().kind, ErrorKind::busy);
+  held.value().reset();
+  EXPECT_TRUE(os().lock_file(lock, false).ok());
   fs::remove_all(dir);
 }
 

@@ -91,7 +91,7 @@ std::vector<fs::path> ListFolder::backups(const std::string& kind) const {
 
 std::vector<std::string> ListFolder::strays() const {
   static const std::set<std::string> kOwn = {"master.txt", "reduced.txt", "update_words.txt",
-                                             "BU_Previous_Files"};
+                                             "BU_Previous_Files", "corvandel.lock"};
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(lists()))
     if (!kOwn.count(entry.path().filename())) names.push_back(entry.path().filename());

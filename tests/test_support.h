@@ -67,7 +67,7 @@ class ListFolder {
   }
   /// The backups of one kind ("reduced" or "master"), oldest first.
   std::vector<fs::path> backups(const std::string& kind) const;
-  /// Everything in DicLists but the three files and the backup folder.
+  /// Everything in DicLists but the three files, the backup folder and the lock file.
   std::vector<std::string> strays() const;
 
   /// Checks the promise after a run from `before`, with no backups yet: the update file is
@@ -131,9 +131,13 @@ class TestPlatform final : public Platform {
     return value == environment.end() ? std::nullopt : std::optional(value->second);
   }
   Result<void> replace_keeping_backup(const std::string& replacement, const std::string& live,
-                                      const std::string& backup) override {
+                                      const std::string& backup,
+                                      const std::optional<std::string>& state) override {
     return pass("replace_keeping_backup", live, &Platform::replace_keeping_backup, replacement,
-                live, backup);
+                live, backup, state);
+  }
+  Result<std::unique_ptr<FileLock>> lock_file(const std::string& path, bool wait) override {
+    return pass("lock_file", path, &Platform::lock_file, path, wait);
   }
   Result<std::string> local_time_stamp() override;
   void sleep_milliseconds(int milliseconds) override { ++sleeps, slept_ += milliseconds; }

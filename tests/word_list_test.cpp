@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fstream>
 #include <random>
 
 #include "main.h"
@@ -202,23 +203,52 @@ TEST(MergePass, TheListKindAndTheBackupNeverOverwritten) {
   }
 }
 
-// A list changed by another program between the read that checks it and the read that merges
-// it: the pass fails, and changes nothing.
-TEST(MergePass, AListChangedWhileItIsRead) {
-  ListFolder folder;
-  folder.write({"ANT\nBEE", "CAT", "dog"});
-  TestPlatform platform;
-  platform.environment["QUILLMERE_DIR"] = folder.base_text();
-  int opened = 0;
-  platform.before_step = [&](const std::string& step) {
-    if (step.starts_with("open_file") && step.ends_with("master.txt") && ++opened == 2) {
-      write_file(folder.lists() / "master.txt", "ANT\nBEE\nZZZ");
-    }
+// Another program at work on the master list during a run: changing it between the read that
+// checks it and the read that merges it, rewriting it in place with its size and modification
+// time kept while the run reads its update list, saving it as an editor does (a new file renamed
+// over it) just before the swap. The pass fails and leaves the list as the other program left it.
+// Alone, a run keeps a list's permissions.
+TEST(MergePass, AnotherProgramAtWork) {
+  const auto appended = [](const fs::path& list) { std::ofstream(list, std::ios::app) << "\nZZ"; };
+  const auto in_place = [](const fs::path& list) {
+    const auto time = fs::last_write_time(list);
+    std::fstream(list, std::ios::in | std::ios::out | std::ios::binary) << "BNT";
+    fs::last_write_time(list, time);
   };
-  const RunResult r = run_in_process(platform, folder.root());
-  EXPECT_EQ(r.status, 101) << r.err;
-  EXPECT_TRUE(folder.strays().empty() && folder.backups("master").empty());
-  EXPECT_EQ(folder.read().master, "ANT\nBEE\nZZZ");
+  const auto saved = [](const fs::path& list) {
+    write_file(list.string() + ".tmp", "SAVED");
+    fs::rename(list.string() + ".tmp", list);
+  };
+  const std::tuple<std::string, std::string, int, std::function<void(const fs::path&)>> rows[] = {
+      {"ANT\nBEE", "open_file master.txt", 2, appended},
+      {"ANT\nBEE", "open_file master.txt", 2, in_place},
+      {"bee\nant", "open_file reduced.txt", 3, in_place},
+      {"ANT\nBEE", "replace_keeping_backup master.txt", 1, saved},
+      {"ANT\nBEE", "", 0, nullptr}};
+  for (const auto& [master, step, nth, act] : rows) {
+    SCOPED_TRACE(step);
+    ListFolder folder;
+    folder.write({master, "CAT", "dog"});
+    const fs::path list = folder.lists() / "master.txt";
+    if (!act) fs::permissions(list, fs::perms::owner_read | fs::perms::group_read);
+    TestPlatform platform;
+    platform.environment["QUILLMERE_DIR"] = folder.base_text();
+    int seen = 0;
+    std::string left = model_list({master, "CAT", "dog"});
+    platform.before_step = [&](const std::string& now) {
+      const std::size_t space = now.find(' ');
+      if (act && now.substr(0, space) == step.substr(0, step.find(' ')) &&
+          fs::path(now.substr(space + 1)).filename() == step.substr(step.find(' ') + 1) &&
+          ++seen == nth) {
+        act(list);
+        left = read_file(list);
+      }
+    };
+    EXPECT_EQ(run_in_process(platform, folder.root()).status, act ? 101 : 0);
+    EXPECT_EQ(read_file(list), left);
+    EXPECT_TRUE(folder.strays().empty() && folder.backups("master").size() == (act ? 0 : 1));
+    EXPECT_TRUE(act || fs::status(list).permissions() == fs::perms(0440));
+  }
 }
 
 }  // namespace
