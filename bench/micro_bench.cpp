@@ -12,8 +12,10 @@
 
 #include "list_reader.h"
 #include "merged_list.h"
-#include "unicode.h"
+#include "upper_case.h"
+#include "utf8.h"
 #include "word_list.h"
+#include "word_sort.h"
 #include "written_form.h"
 
 namespace {
@@ -154,7 +156,7 @@ void BM_UpperCaseWords(benchmark::State& state) {
     for (std::string& word : copies) {
       const unicode::WordScan scan = unicode::scan_word(word);
       if (scan.keeps_length) {
-        if (scan.changes) unicode::upper_in_place_keeping_length(word.data(), word.size());
+        if (scan.changes) unicode::upper_in_place(word.data(), word.size());
       } else {
         spilled.clear();
         unicode::append_upper(word, spilled);
@@ -170,12 +172,12 @@ BENCHMARK(BM_UpperCaseWords);
 
 // Ordering an unsorted list (a list in written form is recognised and not sorted again).
 void BM_SortMixedList(benchmark::State& state) {
-  WordList none = parsed("");
   for (auto _ : state) {
     state.PauseTiming();
     WordList list = parsed(mixed_text());
     state.ResumeTiming();
-    benchmark::DoNotOptimize(merge_distinct(list, none, Tunables{}).current);
+    sort_words(list, Tunables{});
+    benchmark::DoNotOptimize(list.refs().data());
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kWords));
 }
@@ -192,9 +194,10 @@ void BM_WriteMergedList(benchmark::State& state) {
     rest.remove_prefix(std::min(lf + 1, rest.size()));
   }
   WordList update = parsed(update_text);
-  const MergedWords merged = merge_distinct(current, update, Tunables{});
   NullOutput out;
-  for (auto _ : state) benchmark::DoNotOptimize(write_word_list(out, merged, Tunables{}).ok());
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(write_merged_lists(out, current, update, Tunables{}).ok());
+  }
   state.SetBytesProcessed(
       static_cast<std::int64_t>(state.iterations() * (written_text().size() + update_text.size())));
 }

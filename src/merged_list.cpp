@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "unicode.h"
+#include "block_scan.h"
 #include "word_key.h"
 #include "word_sort.h"
 
@@ -136,7 +136,7 @@ struct TextCursor {
   if (line_feeds == 0 && at.position + 64 <= text.readable) {
     __builtin_prefetch(start + kReadAhead);
     at.window = at.position;
-    at.line_feeds = unicode::classify_64(start).whitespace;
+    at.line_feeds = unicode::classify_64(start).line_feeds;
     line_feeds = at.line_feeds;
   }
   std::uint64_t length;
@@ -169,20 +169,16 @@ class SortedWords {
   }
 
   explicit SortedWords(const WrittenText& text) : written_(text) {
-    text_.position = written_.begin;
-    load_text_word(written_, text_);
-    done_ = text_.done;
-    word_ = text_.word;
-    key_ = text_.key;
+    TextCursor at;
+    at.position = written_.begin;
+    load_text_word(written_, at);
+    move_to(at);
   }
 
   bool done() const { return done_; }
   std::uint64_t key() const { return key_; }
   std::string_view word() const { return word_; }
 
-  bool below(std::uint64_t key, std::string_view word) const {
-    return key_ < key || (key_ == key && word_ < word);
-  }
   bool same(const SortedWords& other) const { return key_ == other.key_ && word_ == other.word_; }
 
   void add_to(ListWriter& writer) const {
@@ -195,11 +191,10 @@ class SortedWords {
 
   void next() {
     if (list_ == nullptr) {
-      text_.position += word_.size() + 1;
-      load_text_word(written_, text_);
-      done_ = text_.done;
-      word_ = text_.word;
-      key_ = text_.key;
+      TextCursor at = text_;
+      at.position += word_.size() + 1;
+      load_text_word(written_, at);
+      move_to(at);
       return;
     }
     if (list_->sorted_distinct()) {
@@ -231,24 +226,31 @@ class SortedWords {
       TextCursor at = text_;
       const std::uint64_t key = other.key();
       const std::string_view word = other.word();
-      while (at.key < key || (at.key == key && at.word < word)) {
+      while (sorts_below(at.key, at.word, key, word)) {
         at.position = skip_window_below(at, key, word) + at.word.size() + 1;
         load_text_word(written_, at);
         if (at.done) break;
       }
-      text_ = at;
-      done_ = at.done;
-      word_ = at.word;
-      key_ = at.key;
+      move_to(at);
       if (at.position != begin) writer.add_text(written_.data, begin, at.position - 1 - begin);
       return;
     }
     const std::uint64_t key = all ? 0 : other.key();
     const std::string_view word = all ? std::string_view() : other.word();
-    for (; !done_ && (all || below(key, word)) && writer.ok(); next()) add_to(writer);
+    for (; !done_ && (all || sorts_below(key_, word_, key, word)) && writer.ok(); next()) {
+      add_to(writer);
+    }
   }
 
  private:
+  // Takes the place of a walk along the written text.
+  void move_to(const TextCursor& at) {
+    text_ = at;
+    done_ = at.done;
+    word_ = at.word;
+    key_ = at.key;
+  }
+
   void load() {
     const std::span<const WordRef> refs = list_->refs();
     if (i_ == refs.size()) {
@@ -280,9 +282,8 @@ class SortedWords {
     const std::uint64_t candidate_key =
         word_key(start, static_cast<std::size_t>(length),
                  static_cast<std::size_t>(written_.readable - (at.position + from)));
-    if (candidate_key > key ||
-        (candidate_key == key &&
-         !(std::string_view(start, static_cast<std::size_t>(length)) < word))) {
+    if (!sorts_below(candidate_key, std::string_view(start, static_cast<std::size_t>(length)), key,
+                     word)) {
       return at.position;
     }
     at.word = std::string_view(start, static_cast<std::size_t>(length));
@@ -319,16 +320,13 @@ void merge_walk(SortedWords& a, SortedWords& b, ListWriter& writer, bool last) {
 
 }  // namespace
 
-MergedWords merge_distinct(WordList& current, WordList& update, const Tunables& tunables) {
+Result<void> write_merged_lists(OutputFile& out, WordList& current, WordList& update,
+                                const Tunables& tunables) {
   sort_words(current, tunables);
   sort_words(update, tunables);
-  return {&current, &update};
-}
-
-Result<void> write_word_list(OutputFile& out, const MergedWords& merged, const Tunables& tunables) {
   ListWriter writer(out, tunables.write_block);
-  SortedWords a(*merged.current);
-  SortedWords b(*merged.update);
+  SortedWords a(current);
+  SortedWords b(update);
   merge_walk(a, b, writer, true);
   return writer.finish();
 }

@@ -10,19 +10,10 @@
 
 namespace corvandel {
 
-/// The distinct words of two lists in ascending byte-wise order: the two lists, each sorted,
-/// whose merge without repeats is the result. It refers to the lists, which must outlive it.
-struct MergedWords {
-  const WordList* current;
-  const WordList* update;
-};
-
-/// Sorts each list (a list that is already sorted and distinct is left as it is), ready for
-/// write_word_list to write the distinct words of both.
-MergedWords merge_distinct(WordList& current, WordList& update, const Tunables& tunables);
-
-/// Writes the distinct words of both lists of `merged` in ascending order, in the list format.
-Result<void> write_word_list(OutputFile& out, const MergedWords& merged, const Tunables& tunables);
+/// Writes the distinct words of both lists in ascending byte-wise order, in the list format; each
+/// list is sorted first, unless it already is.
+Result<void> write_merged_lists(OutputFile& out, WordList& current, WordList& update,
+                                const Tunables& tunables);
 
 /// Writes the merge of the list that `current` reads, in written form, and `update` (which it
 /// sorts first) in the list format. Stops early when a read fails (see current.failure()).

@@ -16,7 +16,7 @@
 #include <ctime>
 
 #include "platform.h"
-#include "unicode.h"
+#include "utf8.h"
 
 namespace corvandel {
 namespace {
@@ -222,7 +222,6 @@ class PosixPlatform final : public Platform {
 
   Result<void> write_stdout(std::string_view text) override { return write_all(1, text); }
   Result<void> write_stderr(std::string_view text) override { return write_all(2, text); }
-  Result<void> flush_stdout() override { return {}; }  // nothing is buffered
 
   Result<void> read_stdin_line() override {
     // One byte at a time, so that only the first line is consumed.

@@ -19,7 +19,7 @@
 #include <utility>
 
 #include "platform.h"
-#include "unicode.h"
+#include "whitespace.h"
 
 namespace corvandel {
 namespace win32 {
@@ -404,6 +404,24 @@ bool move_file(const std::wstring& from, const std::wstring& to, DWORD flags) {
   return MoveFileExW(from.c_str(), to.c_str(), flags | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+// The three paths of a replacement, as the system takes them.
+struct ReplacementPaths {
+  std::wstring replacement, live, backup;
+};
+
+Result<ReplacementPaths> replacement_paths(const std::string& replacement, const std::string& live,
+                                           const std::string& backup) {
+  ReplacementPaths paths;
+  for (const auto& [path, wide] :
+       {std::pair{&replacement, &paths.replacement}, std::pair{&live, &paths.live},
+        std::pair{&backup, &paths.backup}}) {
+    Result<std::wstring> converted = api_path(*path);
+    if (!converted) return converted.error();
+    *wide = std::move(converted.value());
+  }
+  return paths;
+}
+
 // Hard link creation errors that mean "this volume has no hard links" (FAT32, exFAT).
 bool means_no_hard_links(DWORD code) {
   return code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED;
@@ -424,7 +442,6 @@ class Win32Platform final : public Platform {
   Result<void> write_stderr(std::string_view text) override {
     return write_standard(STD_ERROR_HANDLE, text);
   }
-  Result<void> flush_stdout() override { return {}; }  // nothing is buffered
 
   Result<void> read_stdin_line() override {
     HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
@@ -500,8 +517,8 @@ class Win32Platform final : public Platform {
     if (!retrying([&] {
           handle = CreateFileW(wide.value().c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN,
-                               nullptr);
+                               OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
           return handle != INVALID_HANDLE_VALUE;
         })) {
       return last_os_error();
@@ -547,53 +564,52 @@ class Win32Platform final : public Platform {
   Result<void> replace_keeping_backup(const std::string& replacement, const std::string& live,
                                       const std::string& backup,
                                       const std::optional<std::string>& live_state) override {
-    Result<std::wstring> new_file = api_path(replacement);
-    if (!new_file) return new_file.error();
-    Result<std::wstring> live_file = api_path(live);
-    if (!live_file) return live_file.error();
-    Result<std::wstring> backup_file = api_path(backup);
-    if (!backup_file) return backup_file.error();
+    Result<ReplacementPaths> paths = replacement_paths(replacement, live, backup);
+    if (!paths) return paths.error();
+    const std::wstring &new_file = paths.value().replacement, &live_file = paths.value().live,
+                       &backup_file = paths.value().backup;
 
     // Wait for the live list to be free of other programs' handles, so that a replacement that
     // cannot be made is found before anything is changed.
     if (!retrying([&] {
-          return Handle(CreateFileW(live_file.value().c_str(), DELETE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr))
+          return Handle(CreateFileW(live_file.c_str(), DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr))
               .valid();
         })) {
       return last_os_error();
     }
-    Result<std::string> old = state_at(live_file.value());
+    Result<std::string> old = state_at(live_file);
     if (!old) return old.error();
     if (live_state && old.value() != *live_state) return changed_meanwhile_error();
     // The new list keeps the attributes that a replacement keeps.
-    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    if (const DWORD attributes = GetFileAttributesW(live_file.value().c_str());
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (const DWORD attributes = GetFileAttributesW(live_file.c_str());
         attributes != INVALID_FILE_ATTRIBUTES) {
-      SetFileAttributesW(new_file.value().c_str(), attributes & kKept);
+      SetFileAttributesW(new_file.c_str(), attributes & kKept);
     }
 
     // The backup becomes a second name of the live file (an existing name is refused), then the
     // new file replaces the live name in one step, as long as the live name still names the file
     // that the backup does (another program's save meanwhile is not replaced unseen).
     if (retrying([&] {
-          return CreateHardLinkW(backup_file.value().c_str(), live_file.value().c_str(),
-                                 nullptr) != 0;
+          return CreateHardLinkW(backup_file.c_str(), live_file.c_str(), nullptr) != 0;
         })) {
-      Result<std::string> linked = state_at(backup_file.value());
+      Result<std::string> linked = state_at(backup_file);
       bool changed = false;
       const bool moved = linked && retrying([&] {
-        Result<std::string> now = state_at(live_file.value());
-        if (!now || now.value() != linked.value()) return changed = true, false;
-        return move_file(new_file.value(), live_file.value(), MOVEFILE_REPLACE_EXISTING);
-      });
+                           Result<std::string> now = state_at(live_file);
+                           if (!now || now.value() != linked.value()) return changed = true, false;
+                           return move_file(new_file, live_file, MOVEFILE_REPLACE_EXISTING);
+                         });
       if (moved) return {};
-      Error failed = !linked ? linked.error() : changed ? changed_meanwhile_error() : last_os_error();
+      Error failed = !linked   ? linked.error()
+                     : changed ? changed_meanwhile_error()
+                               : last_os_error();
       // Where even this fails (the file held open all the while), the old list keeps a second
       // name in the backup folder.
-      retrying([&] { return DeleteFileW(backup_file.value().c_str()) != 0; });
+      retrying([&] { return DeleteFileW(backup_file.c_str()) != 0; });
       return failed;
     }
     DWORD code = GetLastError();
@@ -683,22 +699,19 @@ bool ends_console_read(std::wstring_view typed, bool& at_line_start) {
 
 Result<void> replace_by_two_moves(const std::string& replacement, const std::string& live,
                                   const std::string& backup) {
-  Result<std::wstring> new_file = api_path(replacement);
-  if (!new_file) return new_file.error();
-  Result<std::wstring> live_file = api_path(live);
-  if (!live_file) return live_file.error();
-  Result<std::wstring> backup_file = api_path(backup);
-  if (!backup_file) return backup_file.error();
+  Result<ReplacementPaths> paths = replacement_paths(replacement, live, backup);
+  if (!paths) return paths.error();
+  const std::wstring &new_file = paths.value().replacement, &live_file = paths.value().live,
+                     &backup_file = paths.value().backup;
 
   // Without hard links the live name is briefly absent between the two moves; a file that
   // another program puts there meanwhile is not replaced, and the old one stays the backup.
-  if (!retrying([&] { return move_file(live_file.value(), backup_file.value(), 0); })) {
+  if (!retrying([&] { return move_file(live_file, backup_file, 0); })) {
     return last_os_error();
   }
-  if (!retrying([&] { return move_file(new_file.value(), live_file.value(), 0); })) {
+  if (!retrying([&] { return move_file(new_file, live_file, 0); })) {
     Error failed = last_os_error();
-    if (failed.kind == ErrorKind::already_exists ||
-        !move_file(backup_file.value(), live_file.value(), 0)) {
+    if (failed.kind == ErrorKind::already_exists || !move_file(backup_file, live_file, 0)) {
       return changed_meanwhile_error();
     }
     return failed;

@@ -1,4 +1,6 @@
-// The platform switch shared by every build.
+// What every platform shares, over its own operations: the platform in use (the native one or a
+// test's), the directory tree made one directory at a time, reading a file whole, and paths' last
+// and parent components.
 #include "platform.h"
 
 #include <cstring>
@@ -33,6 +35,11 @@ Result<void> Platform::create_directories(const std::string& path) {
     return {};
   }
   return made;
+}
+
+std::string_view file_name_of(std::string_view path) {
+  const std::size_t separator = path.find_last_of("/\\");
+  return separator == std::string_view::npos ? path : path.substr(separator + 1);
 }
 
 std::string parent_of(std::string_view path) {
@@ -76,50 +83,6 @@ Result<FileData> read_rest(InputFile& file) {
     if (read.value() == 0) return data;
     data.size += read.value();
   }
-}
-
-Error changed_meanwhile_error() {
-  return Error{ErrorKind::changed_meanwhile, 0,
-               "another program changed this list while the update ran; the list is left as that "
-               "program left it, and running the update again completes the update"};
-}
-
-const char* error_kind_name(ErrorKind kind) {
-  switch (kind) {
-    case ErrorKind::not_found:
-      return "not found";
-    case ErrorKind::permission_denied:
-      return "permission denied";
-    case ErrorKind::already_exists:
-      return "already exists";
-    case ErrorKind::is_a_directory:
-      return "is a directory";
-    case ErrorKind::not_a_regular_file:
-      return "not a regular file";
-    case ErrorKind::invalid_input:
-      return "invalid input";
-    case ErrorKind::invalid_data:
-      return "invalid data";
-    case ErrorKind::storage_full:
-      return "storage full";
-    case ErrorKind::cross_device:
-      return "cross-device link";
-    case ErrorKind::unsupported:
-      return "unsupported";
-    case ErrorKind::broken_pipe:
-      return "broken pipe";
-    case ErrorKind::out_of_memory:
-      return "out of memory";
-    case ErrorKind::interrupted:
-      return "interrupted";
-    case ErrorKind::busy:
-      return "busy";
-    case ErrorKind::changed_meanwhile:
-      return "changed meanwhile";
-    case ErrorKind::other:
-      return "other";
-  }
-  return "other";
 }
 
 }  // namespace corvandel

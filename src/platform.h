@@ -50,9 +50,6 @@ class InputFile {
 /// What is left of `file` from where its reading stands, read whole.
 Result<FileData> read_rest(InputFile& file);
 
-/// The error for a list that another program changed or replaced while this run worked on it.
-Error changed_meanwhile_error();
-
 /// An exclusive lock on a file, held until it is destroyed or the process ends, however it ends.
 class FileLock {
  public:
@@ -80,8 +77,6 @@ class Platform {
   virtual Result<void> write_stdout(std::string_view text) = 0;
   /// Writes all of `text` to standard error.
   virtual Result<void> write_stderr(std::string_view text) = 0;
-  /// Pushes buffered standard output to its destination.
-  virtual Result<void> flush_stdout() = 0;
   /// Reads and discards one line of standard input; end of input counts as a line.
   virtual Result<void> read_stdin_line() = 0;
 
@@ -159,6 +154,10 @@ std::string_view path_separators();
 /// An argument that asks for the usage text by this system's own custom besides --help and -h
 /// ("/?" on Windows), or "" where there is none; defined by the platform's own source file.
 std::string_view system_help_option();
+
+/// The last component of `path`, split at '/' or '\\' on every system: the name of a source file
+/// in a diagnostic, the file name that tells a list's kind.
+std::string_view file_name_of(std::string_view path);
 
 /// The directory part of `path` ("" when it has none). Trailing separators are not a component;
 /// a root ("/", "C:\\") keeps its separator.

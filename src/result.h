@@ -41,6 +41,9 @@ struct Error {
   bool has_os_code() const { return code != 0; }
 };
 
+/// The error for a list that another program changed or replaced while this run worked on it.
+Error changed_meanwhile_error();
+
 // Either a value or an Error; checked by the caller at once.
 template <class T>
 class [[nodiscard]] Result {

@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "list_reader.h"
-#include "main.h"
 #include "merged_list.h"
 #include "platform.h"
+#include "reports.h"
 #include "word_list.h"
 #include "written_form.h"
 
@@ -71,7 +71,7 @@ struct CurrentList {
 Result<void> write_merged(OutputFile& out, CurrentList& current, WordList& update,
                           const std::string& temporary, const Tunables& tunables) {
   if (current.words) {
-    return write_word_list(out, merge_distinct(*current.words, update, tunables), tunables);
+    return write_merged_lists(out, *current.words, update, tunables);
   }
   const auto read_failed = [&](const Error& error) {
     discard_temporary(temporary);
@@ -153,9 +153,7 @@ CurrentList read_current(const std::string& path, const Tunables& tunables) {
 // The kind of list named by the file name (last path component) of `current_file`: "reduced"
 // is looked for first, then "master".
 std::optional<ListKind> list_kind(std::string_view current_file) {
-  std::size_t slash = current_file.find_last_of("/\\");
-  std::string_view name =
-      slash == std::string_view::npos ? current_file : current_file.substr(slash + 1);
+  const std::string_view name = file_name_of(current_file);
   if (name.find("reduced") != std::string_view::npos) return ListKind::reduced;
   if (name.find("master") != std::string_view::npos) return ListKind::master;
   return std::nullopt;

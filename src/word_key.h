@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "unaligned_load.h"
+#include "bytes.h"
 
 namespace corvandel {
 
@@ -43,6 +43,13 @@ inline constexpr std::uint64_t kFirstBytes[9] = {0,
 
 inline std::uint64_t word_key(std::string_view word) {
   return word_key(word.data(), word.size(), word.size());
+}
+
+/// Whether the word `a`, whose key is `a_key`, sorts below the word `b`, whose key is `b_key`: by
+/// the keys, and by the whole words where the keys are equal.
+[[gnu::always_inline]] inline bool sorts_below(std::uint64_t a_key, std::string_view a,
+                                               std::uint64_t b_key, std::string_view b) {
+  return a_key < b_key || (a_key == b_key && a < b);
 }
 
 }  // namespace corvandel

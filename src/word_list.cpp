@@ -8,12 +8,13 @@
 #include <cstring>
 #include <string>
 
-#include "unicode.h"
+#include "block_scan.h"
+#include "upper_case.h"
+#include "utf8.h"
+#include "whitespace.h"
 #include "written_form.h"
 
 namespace corvandel {
-
-using Byte = unsigned char;
 
 // Reads a list's text in one pass: validates it as UTF-8, splits it at whitespace, upper-cases
 // each word (in place when the byte length allows) and notes whether the words already stand in
@@ -111,7 +112,7 @@ class ListParser {
   void add_upper_word(char* start, const unicode::WordScan& scan) {
     const std::size_t length = scan.length;
     const bool in_place = scan.keeps_length;
-    if (in_place && scan.changes) unicode::upper_in_place_keeping_length(start, length);
+    if (in_place && scan.changes) unicode::upper_in_place(start, length);
     if (in_place && length < WordRef::kLongLength) {
       add_in_order(WordRef(static_cast<std::uint64_t>(start - text_), length),
                    word_key(start, length, available(start)));
@@ -149,7 +150,7 @@ class ListParser {
   [[gnu::noinline]] void check_order(WordRef ref, std::uint64_t key) {
     const std::vector<WordRef>& refs = list_.refs_;
     if (refs.empty()) return;
-    if (key < previous_key_ || !(list_.word(refs.back()) < list_.word(ref))) {
+    if (!sorts_below(previous_key_, list_.word(refs.back()), key, list_.word(ref))) {
       list_.sorted_distinct_ = false;
     }
   }

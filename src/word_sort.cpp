@@ -8,13 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "bytes.h"
 #include "platform.h"
 #include "two_cores.h"
 
 namespace corvandel {
 namespace {
-
-using Byte = unsigned char;
 
 // Sorts a list's words byte-wise: most-significant-digit radix sort on one byte per level, so
 // that each word's bytes are looked at about once, with a comparison sort for small groups.

@@ -5,8 +5,10 @@
 #include <bit>
 #include <cstring>
 
+#include "block_scan.h"
 #include "two_cores.h"
-#include "unicode.h"
+#include "upper_case.h"
+#include "utf8.h"
 #include "word_key.h"
 #include "word_list.h"
 
@@ -71,8 +73,8 @@ void WrittenFormCheck::Walk::continue_after(std::string_view word) {
 bool WrittenFormCheck::Walk::follows(const char* word, const char* end) {
   const std::string_view current(word, static_cast<std::size_t>(end - word));
   const std::uint64_t key = word_key(word, current.size(), current.size() + kSlack);
-  const bool above = !current.empty() && (first_ || key > previous_key_ ||
-                                          (key == previous_key_ && current > previous_word_));
+  const bool above =
+      !current.empty() && (first_ || sorts_below(previous_key_, previous_word_, key, current));
   first_ = false;
   previous_word_ = current;
   previous_key_ = key;

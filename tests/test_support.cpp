@@ -11,9 +11,9 @@
 #include <fstream>
 #include <thread>
 
-#include "main.h"
 #include "merged_list.h"
 #include "platform-posix.h"
+#include "update_run.h"
 
 namespace corvandel::testing {
 
@@ -23,7 +23,7 @@ std::optional<std::string> merged(std::string_view current, std::string_view upd
   Result<WordList> b = parse_word_list(file_data(update), sizes);
   if (!a || !b) return std::nullopt;
   StringOutput out;
-  if (!write_word_list(out, merge_distinct(a.value(), b.value(), sizes), sizes)) return "<failed>";
+  if (!write_merged_lists(out, a.value(), b.value(), sizes)) return "<failed>";
   return out.text;
 }
 

@@ -124,7 +124,6 @@ class TestPlatform final : public Platform {
     if (auto error = step("write_stderr", "")) return *error;
     return err += text, Result<void>();
   }
-  Result<void> flush_stdout() override { return {}; }
   Result<void> read_stdin_line() override { return {}; }
   std::optional<std::string> environment_variable(const char* name) override {
     const auto value = environment.find(name);

@@ -1,13 +1,15 @@
 // The Unicode unit against the definitions: UTF-8 well-formedness by the model's decoder, the
 // White_Space set by its list, upper-casing by chosen mappings and by its own consistency over
 // every code point, and the block classes byte by byte.
-#include "unicode.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
+#include "block_scan.h"
 #include "test_support.h"
+#include "upper_case.h"
+#include "utf8.h"
+#include "whitespace.h"
 
 namespace corvandel::unicode {
 namespace {
@@ -70,7 +72,7 @@ TEST(EveryCodePoint, WhitespaceAndUpperCase) {
       const std::string expected = word == s ? model_upper(c) : "AB" + model_upper(c) + "Z";
       const WordScan scan = scan_word(word + " tail");
       std::string in_place = word;
-      if (scan.keeps_length) upper_in_place_keeping_length(in_place.data(), in_place.size());
+      if (scan.keeps_length) upper_in_place(in_place.data(), in_place.size());
       ASSERT_TRUE(upper(word) == expected && scan.length == word.size() &&
                   scan.changes == (expected != word) &&
                   scan.keeps_length == (expected.size() == word.size()) &&

@@ -3,13 +3,14 @@
 // under Wine. What only a real process shows (its environment, exhausted memory) runs as one,
 // once; the standard streams fail in the system-call sweep, and console_under_wine.sh runs the
 // console under Wine.
+#include "update_run.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <csignal>
 #include <ctime>
 
-#include "main.h"
 #include "test_support.h"
 
 namespace corvandel::testing {

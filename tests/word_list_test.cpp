@@ -8,10 +8,10 @@
 #include <fstream>
 #include <random>
 
-#include "main.h"
 #include "merged_list.h"
 #include "test_support.h"
 #include "unique_words_merger.h"
+#include "update_run.h"
 
 namespace corvandel::testing {
 namespace {

@@ -1,28 +1,26 @@
-// The update run, how a run ends, and console output that ends the run when it fails: the update
-// run owns these and the merge pass uses them.
+// How a run reports and ends: messages on the console, the closing prompt, and the three exit
+// statuses (0 after success, 1 after a reported failure, 101 after an unrecoverable one). The
+// update run and the merge pass both report through these.
 #pragma once
 
 #include <source_location>
-#include <span>
 #include <string_view>
 
 #include "result.h"
-#include "tunables.h"
 
 namespace corvandel {
-
-/// The program, given its command line: the usage text or the version when its one argument asks
-/// for it (--help, -h, the system's own help option, --version), else the update run.
-[[noreturn]] void run_program(std::span<char* const> arguments);
-
-/// The whole update run, from the banner to the closing prompt; ends the process with its exit
-/// status through the platform (so a test's platform can end it otherwise).
-[[noreturn]] void run_update(const Tunables& tunables = {});
 
 /// Writes `text` to standard output; a failed write is a fatal failure.
 void print_stdout(std::string_view text);
 /// Writes `text` to standard error; a failed write is a fatal failure.
 void print_stderr(std::string_view text);
+
+/// Shows the closing prompt and waits for a line of input (end of input counts as one).
+void closing_prompt();
+
+/// Ends the process with `status` through the platform (so that a test's platform can end a run
+/// otherwise).
+[[noreturn]] void exit_with(int status);
 
 /// Shows the closing prompt, waits for a line of input and ends the process with status 1.
 [[noreturn]] void pause_and_exit();
