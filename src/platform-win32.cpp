@@ -654,7 +654,12 @@ Result<std::wstring> api_path(std::string_view path) {
   if (text.find(L'\0') != std::wstring::npos) {
     return Error{ErrorKind::invalid_input, 0, "path contains a NUL character"};
   }
-  if (starts_with(text, kExtendedPrefix) || starts_with(text, kNtPrefix)) return wide;
+  // In the extended-length form the system converts no separator, so that the forward slash of
+  // the backup names becomes a backslash here.
+  if (starts_with(text, kExtendedPrefix) || starts_with(text, kNtPrefix)) {
+    std::replace(wide.value().begin(), wide.value().end(), L'/', L'\\');
+    return wide;
+  }
   if (text.size() < kLegacyPathLimit && is_absolute(text)) return wide;
   Result<std::wstring> full = full_path(text);
   if (!full) return full;

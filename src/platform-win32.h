@@ -12,8 +12,9 @@ namespace corvandel::win32 {
 
 /// `path` (UTF-8) as the wide-character file functions take it. A relative path, or one of 247
 /// UTF-16 units or more, is made absolute against the current directory and given the
-/// extended-length prefix (\\?\, or \\?\UNC\ for \\server\share); a shorter absolute path, or one
-/// already carrying the prefix, is passed as written. A path holding U+0000 is invalid input.
+/// extended-length prefix (\\?\, or \\?\UNC\ for \\server\share); a shorter absolute path is
+/// passed as written, and one already carrying the prefix with its forward slashes made
+/// backslashes. A path holding U+0000 is invalid input.
 Result<std::wstring> api_path(std::string_view path);
 
 /// UTF-16 text as UTF-8, or nothing when it holds an unpaired surrogate.

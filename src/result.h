@@ -58,6 +58,10 @@ class [[nodiscard]] Result {
     assert(ok());
     return std::get<0>(state_);
   }
+  const T& value() const& {
+    assert(ok());
+    return std::get<0>(state_);
+  }
   T&& value() && {
     assert(ok());
     return std::get<0>(std::move(state_));

@@ -201,16 +201,15 @@ void back_up_list(const std::string& current_file, const std::string& list_dir,
 
 }  // namespace
 
+void report_not_a_regular_file(const std::string& path) {
+  print_stdout(path + " is missing (or not a regular file)\n");
+  pause_and_exit();
+}
+
 void merge_word_list(const std::string& current_file, const std::string& update_file,
                      const std::string& list_dir, const Tunables& tunables) {
-  if (!is_regular_file(current_file)) {
-    print_stdout(current_file + " is missing (or not a regular file)\n");
-    pause_and_exit();
-  }
-  if (!is_regular_file(update_file)) {
-    print_stdout(update_file + " is missing (or not a regular file)\n");
-    pause_and_exit();
-  }
+  if (!is_regular_file(current_file)) report_not_a_regular_file(current_file);
+  if (!is_regular_file(update_file)) report_not_a_regular_file(update_file);
   CurrentList current = read_current(current_file, tunables);
   WordList update = read_words(update_file, tunables);
   if (update.empty()) {

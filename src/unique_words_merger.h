@@ -12,6 +12,9 @@ namespace corvandel {
 /// Merges the words of `update_file` into `current_file`; `list_dir` is the list directory, in
 /// which the live list and the backup folder are named. Returns only when the pass succeeded;
 /// otherwise the process ends with the failure's message.
+/// Reports that the list at `path` is missing or not a regular file, and ends the run.
+[[noreturn]] void report_not_a_regular_file(const std::string& path);
+
 void merge_word_list(const std::string& current_file, const std::string& update_file,
                      const std::string& list_dir, const Tunables& tunables = {});
 

@@ -64,14 +64,18 @@ std::unique_ptr<FileLock> lock_list_folder(const std::string& dic_lists) {
   return std::move(lock.value());
 }
 
-// The update file must exist and hold at least one byte; the merge pass reads it again.
+// The update file must exist and hold at least one byte; the merge pass reads it again. A
+// device, a FIFO or a socket in its place is refused before it is opened, as the merge pass
+// refuses it: reading one whole may never end, or wait for a writer that never comes.
 void check_update_file(const std::string& update_file) {
-  if (!platform().file_type(update_file)) {
+  const Result<FileType> type = platform().file_type(update_file);
+  if (!type) {
     print_stdout("Update words file, " + update_file +
                  ", was not found.\nCreate a non-empty file, with this name, containing new text "
                  "strings to add to the dictionary lists.\n");
     pause_and_exit();
   }
+  if (type.value() == FileType::other) report_not_a_regular_file(update_file);
   Result<FileData> text = platform().read_file(update_file);
   if (!text) fatal_failure(text.error(), "reading " + update_file);
   if (!unicode::is_valid_utf8(text.value().view())) {

@@ -27,7 +27,8 @@ Platform& os() {
 
 TEST(ApiPath, FormsAtTheirEdges) {
   const std::pair<std::string, std::wstring> paths[] = {
-      {"\\\\?\\C:\\" + std::string(400, 'x') + "/as/written", {}},
+      {"\\\\?\\C:\\" + std::string(400, 'x') + "/as/written",
+       L"\\\\?\\C:\\" + std::wstring(400, L'x') + L"\\as\\written"},
       {"\\??\\C:\\nt\\form", {}},
       {"C:\\" + std::string(243, 'a'), {}},  // 246 UTF-16 units: below the limit
       {"C:\\" + std::string(239, 'a') + "/tail",

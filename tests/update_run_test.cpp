@@ -5,11 +5,15 @@
 // console under Wine.
 #include "update_run.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <ctime>
+#include <fstream>
+#include <thread>
 
 #include "test_support.h"
 
@@ -35,9 +39,13 @@ constexpr const char* kZone = "AEST-10AEDT,M10.1.0,M4.1.0/3";
 // and {E} by `error`.
 std::string expand(std::string text, const ListFolder& folder, const std::string& error = "") {
   const std::pair<std::string, std::string> keys[] = {
-      {"{base}", folder.base_text()}, {"{D}", folder.list_path("")},
-      {"{/}", folder.separator()},    {"{root}", folder.program_path(folder.root())},
-      {"{ws}", kSomeWhitespace},      {"{E}", error}};
+      {"{base}", folder.base_text()},
+      {"{D}", folder.list_path("")},
+      {"{/}", folder.separator()},
+      {"{root}", folder.program_path(folder.root())},
+      {"{ws}", kSomeWhitespace},
+      {"{E}", error},
+      {"{long}", kWindows ? "\\\\?\\" : ""}};
   for (const auto& [key, value] : keys) {
     for (std::size_t at; (at = text.find(key)) != std::string::npos;)
       text.replace(at, key.size(), value);
@@ -142,6 +150,8 @@ const WholeRun kWholeRuns[] = {
      "{ws}{root}{/}in ner{ws}", 1, 0,
      "Update words file, {root}{/}in nerDicLists{/}update_words.txt" + kNotFound},
     {"QUILLMERE_DIR of whitespace: relative paths", nullptr, " \t\r\n", 0, 2, kWritten},
+    {"QUILLMERE_DIR in the extended-length form (on Windows)", nullptr, "{long}{base}", 0, 2,
+     kWritten},
     {"QUILLMERE_DIR relative, with a non-ASCII name",
      [](auto& f) {  // the lists, moved there, stay in reach of the checks through a link
        fs::create_directories(f.root() / "rel" / kGreek);
@@ -221,9 +231,10 @@ TEST_F(UpdateRun, NotARegularFileInPlaceOfEachFile) {
   const Place stands[] = {
       [](const fs::path& p) { fs::create_directory(p); },
       [](const fs::path& p) { ::mkfifo(p.c_str(), 0644); },
-      [](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
+      [](const fs::path& p) { fs::create_symlink("/dev/null", p); },
       [](const fs::path& p) { fs::create_symlink(p.string() + ".absent", p); },
-      [](const fs::path& p) { fs::create_directory_symlink(p.parent_path().parent_path(), p); }};
+      [](const fs::path& p) { fs::create_directory_symlink(p.parent_path().parent_path(), p); },
+      [](const fs::path& p) { ::mkfifo(p.c_str(), 0644); }};  // with a writer waiting
   for (std::size_t stand = 0; stand < std::size(stands); ++stand) {
     for (const std::string file :
          {"update_words.txt", "reduced.txt", "master.txt", "BU_Previous_Files"}) {
@@ -233,19 +244,25 @@ TEST_F(UpdateRun, NotARegularFileInPlaceOfEachFile) {
       fs::remove(folder.lists() / file);
       stands[stand](folder.lists() / file);
       const auto type = fs::symlink_status(folder.lists() / file).type();
+      const fs::path fifo = folder.lists() / file;
+      std::thread writer([&] { stand == 5 && std::ofstream(fifo) << "words"; });
       const RunResult r = run(folder, folder.base_text());
+      const int reader = stand == 5 ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+      writer.join();
+      if (reader >= 0) ::close(reader);
       EXPECT_EQ(fs::symlink_status(folder.lists() / file).type(), type) << "left as it is";
-      // A folder, or a link to one, serves as the backup folder. The update file is read, and
-      // fails, where it is there but no list, rather than waited on.
+      // A folder, or a link to one, serves as the backup folder. An update file that is a folder
+      // is read, and fails; any other that is there but no file is refused unread, as a list.
       const std::string path = folder.list_path(file);
       const bool a_folder = stand == 0 || stand == 4;
       const std::string expected =
           file == "BU_Previous_Files"
               ? (a_folder ? kWritten + kPrompt
                           : kPrompt + "Failed to create directory: File exists (os error 17)\n")
-          : file != "update_words.txt" ? path + " is missing (or not a regular file)\n" + kPrompt
-          : stand == 3                 ? "Update words file, " + path + kNotFound + kPrompt
-                                       : "corvandel: fatal error at *: reading " + path + ": *";
+          : file != "update_words.txt" || stand == 1 || stand == 2 || stand == 5
+              ? path + " is missing (or not a regular file)\n" + kPrompt
+          : stand == 3 ? "Update words file, " + path + kNotFound + kPrompt
+                       : "corvandel: fatal error at *: reading " + path + ": *";
       EXPECT_TRUE(like(r.out + r.err, kBanner + expected)) << r.out + r.err;
       const bool done = file == "master.txt" || (file == "BU_Previous_Files" && a_folder);
       if (file != "reduced.txt") {
