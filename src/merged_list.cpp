@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "block_scan.h"
+#include "bytes.h"
 #include "word_key.h"
 #include "word_sort.h"
 
@@ -104,53 +104,75 @@ class ListWriter {
   std::uint64_t run_end_ = 0;
 };
 
-// A list's words in written form: the LF-separated pieces of data[begin, end), where `readable`
-// bytes from `data` on may be loaded.
+// A list's words in written form, as the written-form check has judged them: the LF-separated
+// pieces of data[begin, end), in strictly ascending order, where `readable` bytes from `data` on
+// may be loaded.
 struct WrittenText {
   const char* data = nullptr;
   std::uint64_t readable = 0, begin = 0, end = 0;
-};
 
-// Where a walk along a list in written form stands: the current word and its key, and the LFs
-// of the 64 bytes from `window` (in the written text, all whitespace is LF).
-struct TextCursor {
-  std::uint64_t position = 0;
-  std::string_view word;
-  std::uint64_t key = 0;
-  std::uint64_t window = 0;
-  std::uint64_t line_feeds = 0;
-  bool done = false;
-};
+  // The offset of the first LF from `offset` on, or the end. Words are short: eight bytes at a
+  // time, the LFs among them found in a register (the first zero byte of x ^ LFs is exact).
+  std::uint64_t line_feed_from(std::uint64_t offset) const {
+    if constexpr (std::endian::native == std::endian::little) {
+      constexpr std::uint64_t kEachByte = 0x0101010101010101;
+      for (std::uint64_t at = offset; at < end; at += 8) {
+        const std::uint64_t x = load8(data + at) ^ (0x0A * kEachByte);
+        const std::uint64_t zero = (x - kEachByte) & ~x & (0x80 * kEachByte);
+        if (zero != 0) return std::min<std::uint64_t>(at + (std::countr_zero(zero) >> 3), end);
+      }
+      return end;
+    }
+    const void* lf = std::memchr(data + offset, '\n', static_cast<std::size_t>(end - offset));
+    return lf == nullptr ? end : static_cast<std::uint64_t>(static_cast<const char*>(lf) - data);
+  }
 
-// Loads the word at `at.position`: up to the next LF, or the end of the written text.
-[[gnu::always_inline]] inline void load_text_word(const WrittenText& text, TextCursor& at) {
-  const std::uint64_t end = text.end;
-  if (at.position >= end) {
-    at.done = true;
-    return;
+  // The start of the first word that begins after `offset`, or the end.
+  std::uint64_t word_after(std::uint64_t offset) const {
+    return std::min(line_feed_from(offset) + 1, end);
   }
-  const char* const start = text.data + at.position;
-  const std::uint64_t most = end - at.position;
-  const std::uint64_t into_window = at.position - at.window;
-  std::uint64_t line_feeds = into_window < 64 ? at.line_feeds >> into_window : 0;
-  if (line_feeds == 0 && at.position + 64 <= text.readable) {
-    __builtin_prefetch(start + kReadAhead);
-    at.window = at.position;
-    at.line_feeds = unicode::classify_64(start).line_feeds;
-    line_feeds = at.line_feeds;
+
+  // The word that starts at `start`, up to the next LF or the end, and its key.
+  std::string_view word_at(std::uint64_t start) const {
+    return {data + start, static_cast<std::size_t>(line_feed_from(start) - start)};
   }
-  std::uint64_t length;
-  if (line_feeds != 0) {
-    length =
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(std::countr_zero(line_feeds)), most);
-  } else {
-    length = std::min<std::uint64_t>(
-        std::string_view(start, static_cast<std::size_t>(most)).find('\n'), most);
+  std::uint64_t key_at(std::uint64_t start, std::string_view word) const {
+    return word_key(word.data(), word.size(), static_cast<std::size_t>(readable - start));
   }
-  at.word = std::string_view(start, static_cast<std::size_t>(length));
-  at.key = word_key(start, static_cast<std::size_t>(length),
-                    static_cast<std::size_t>(text.readable - at.position));
-}
+
+  bool below(std::uint64_t start, std::uint64_t key, std::string_view word) const {
+    const std::string_view here = word_at(start);
+    return sorts_below(key_at(start, here), here, key, word);
+  }
+
+  // The start of the first word after the one at `below`, which sorts below (key, word), that
+  // does not, or the end. The words stand in order, so the search leaps ahead, each leap twice
+  // the last, then halves what is left, then walks the last few words: in a long list with few
+  // words to add, most of the list goes by unread.
+  std::uint64_t first_not_below(std::uint64_t below, std::uint64_t key,
+                                std::string_view word) const {
+    constexpr std::uint64_t kFirstLeap = 64;
+    std::uint64_t lo = below, hi = end;  // the word at lo sorts below; the answer is in (lo, hi]
+    for (std::uint64_t leap = kFirstLeap; lo + leap < hi; leap *= 2) {
+      const std::uint64_t start = word_after(lo + leap);
+      if (start >= hi) break;
+      if (!this->below(start, key, word)) {
+        hi = start;
+        break;
+      }
+      lo = start;
+    }
+    while (hi - lo > kFirstLeap) {
+      const std::uint64_t start = word_after(lo + (hi - lo) / 2);
+      if (start >= hi) break;
+      (this->below(start, key, word) ? lo : hi) = start;
+    }
+    for (std::uint64_t start = word_after(lo); start < hi; start = word_after(start)) {
+      if (!this->below(start, key, word)) return start;
+    }
+    return hi;
+  }
+};
 
 // Walks a sorted list's distinct words in order, each with its sort key. A list in written form
 // is walked along its text.
@@ -168,12 +190,7 @@ class SortedWords {
     }
   }
 
-  explicit SortedWords(const WrittenText& text) : written_(text) {
-    TextCursor at;
-    at.position = written_.begin;
-    load_text_word(written_, at);
-    move_to(at);
-  }
+  explicit SortedWords(const WrittenText& text) : written_(text) { move_to(written_.begin); }
 
   bool done() const { return done_; }
   std::uint64_t key() const { return key_; }
@@ -183,20 +200,14 @@ class SortedWords {
 
   void add_to(ListWriter& writer) const {
     if (list_ == nullptr) {
-      writer.add_text(written_.data, text_.position, word_.size());
+      writer.add_text(written_.data, position_, word_.size());
     } else {
       writer.add(*list_, list_->refs()[i_]);
     }
   }
 
   void next() {
-    if (list_ == nullptr) {
-      TextCursor at = text_;
-      at.position += word_.size() + 1;
-      load_text_word(written_, at);
-      move_to(at);
-      return;
-    }
+    if (list_ == nullptr) return move_to(position_ + word_.size() + 1);
     if (list_->sorted_distinct()) {
       ++i_;
       load();
@@ -216,23 +227,16 @@ class SortedWords {
     if (done_) return;
     const bool all = other.done();
     if (list_ == nullptr) {
-      const std::uint64_t begin = text_.position;
+      const std::uint64_t begin = position_, end = written_.end;
       if (all) {
-        writer.add_text(written_.data, begin, written_.end - begin);
+        writer.add_text(written_.data, begin, end - begin);
         done_ = true;
         return;
       }
-      // On a copy, so that the walk runs in registers.
-      TextCursor at = text_;
-      const std::uint64_t key = other.key();
-      const std::string_view word = other.word();
-      while (sorts_below(at.key, at.word, key, word)) {
-        at.position = skip_window_below(at, key, word) + at.word.size() + 1;
-        load_text_word(written_, at);
-        if (at.done) break;
-      }
-      move_to(at);
-      if (at.position != begin) writer.add_text(written_.data, begin, at.position - 1 - begin);
+      if (!sorts_below(key_, word_, other.key(), other.word())) return;
+      const std::uint64_t stop = written_.first_not_below(begin, other.key(), other.word());
+      writer.add_text(written_.data, begin, (stop < end ? stop - 1 : end) - begin);
+      move_to(stop);
       return;
     }
     const std::uint64_t key = all ? 0 : other.key();
@@ -243,12 +247,13 @@ class SortedWords {
   }
 
  private:
-  // Takes the place of a walk along the written text.
-  void move_to(const TextCursor& at) {
-    text_ = at;
-    done_ = at.done;
-    word_ = at.word;
-    key_ = at.key;
+  // Moves to the word of the written text that starts at `position`.
+  void move_to(std::uint64_t position) {
+    position_ = position;
+    done_ = position >= written_.end;
+    if (done_) return;
+    word_ = written_.word_at(position);
+    key_ = written_.key_at(position, word_);
   }
 
   void load() {
@@ -262,39 +267,11 @@ class SortedWords {
     key_ = list_->key(refs[i_]);
   }
 
-  // Where the word before the next one to look at starts. When the LFs of the 64 bytes from
-  // the current word are at hand, the last whole word among them is tried first: if it sorts
-  // below the bound, so does everything before it, and the walk moves on to it at once. In a
-  // long list with few words to add, most of the list goes by this way.
-  [[gnu::always_inline]] std::uint64_t skip_window_below(TextCursor& at, std::uint64_t key,
-                                                         std::string_view word) const {
-    if (at.window != at.position || at.position + 64 > written_.end ||
-        at.position + 64 + 8 > written_.readable) {
-      return at.position;
-    }
-    const std::uint64_t line_feeds = at.line_feeds;
-    if ((line_feeds & (line_feeds - 1)) == 0) return at.position;  // fewer than two LFs
-    const unsigned last = 63 - static_cast<unsigned>(std::countl_zero(line_feeds));
-    const std::uint64_t before = line_feeds & ~(std::uint64_t{1} << last);
-    const unsigned from = 64 - static_cast<unsigned>(std::countl_zero(before));
-    const char* const start = written_.data + at.position + from;
-    const std::uint64_t length = last - from;
-    const std::uint64_t candidate_key =
-        word_key(start, static_cast<std::size_t>(length),
-                 static_cast<std::size_t>(written_.readable - (at.position + from)));
-    if (!sorts_below(candidate_key, std::string_view(start, static_cast<std::size_t>(length)), key,
-                     word)) {
-      return at.position;
-    }
-    at.word = std::string_view(start, static_cast<std::size_t>(length));
-    return at.position + from;
-  }
-
   static constexpr std::size_t kPrefetchAhead = 8;
   const WordList* list_ = nullptr;  // a list with references, or
   WrittenText written_;             // a list in written form
   std::size_t i_ = 0;               // the current word, with references
-  TextCursor text_;                 // the current word, in written form
+  std::uint64_t position_ = 0;      // the current word, in written form
   std::string_view word_;
   std::uint64_t key_ = 0;
   bool done_ = false;
@@ -342,6 +319,7 @@ Result<void> write_merged_stream(OutputFile& out, ListReader& current, WordList&
     merge_walk(a, b, writer, false);
     writer.end_of_text();  // the reader's buffer takes the next stretch
   }
+  if (current.not_written() || current.failure()) return {};  // what was written is void
   if (writer.ok()) b.write_below(SortedWords(WrittenText{}), writer);
   return writer.finish();
 }

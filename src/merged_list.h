@@ -15,8 +15,9 @@ namespace corvandel {
 Result<void> write_merged_lists(OutputFile& out, WordList& current, WordList& update,
                                 const Tunables& tunables);
 
-/// Writes the merge of the list that `current` reads, in written form, and `update` (which it
-/// sorts first) in the list format. Stops early when a read fails (see current.failure()).
+/// Writes the merge of the list that `current` reads and checks, in written form, and `update`
+/// (which it sorts first), in the list format, as the list is read. Stops early where the reading
+/// stops early (current.not_written(), current.failure()); what was written is then void.
 Result<void> write_merged_stream(OutputFile& out, ListReader& current, WordList& update,
                                  const Tunables& tunables);
 

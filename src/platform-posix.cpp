@@ -128,6 +128,12 @@ class PosixOutputFile final : public OutputFile {
     return {};
   }
 
+  Result<void> restart() override {
+    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) return last_os_error();
+    written_ = 0;
+    return {};
+  }
+
   Result<void> finish() override {
     if (::fsync(fd_) != 0) return last_os_error();
     int fd = fd_;

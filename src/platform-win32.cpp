@@ -330,6 +330,14 @@ class Win32OutputFile final : public OutputFile {
 
   Result<void> write(std::string_view bytes) override { return write_bytes(handle_.get(), bytes); }
 
+  Result<void> restart() override {
+    if (!SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN) ||
+        !SetEndOfFile(handle_.get())) {
+      return last_os_error();
+    }
+    return {};
+  }
+
   Result<void> finish() override {
     if (!FlushFileBuffers(handle_.get())) return last_os_error();
     if (!CloseHandle(handle_.release())) return last_os_error();

@@ -63,6 +63,8 @@ class OutputFile {
   virtual ~OutputFile() = default;
   /// Appends all of `bytes`.
   virtual Result<void> write(std::string_view bytes) = 0;
+  /// Empties the file, to be written again from its start.
+  virtual Result<void> restart() = 0;
   /// Flushes the content to stable storage and closes the file.
   virtual Result<void> finish() = 0;
 };

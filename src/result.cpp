@@ -3,6 +3,10 @@
 
 namespace corvandel {
 
+Error invalid_utf8_error() {
+  return Error{ErrorKind::invalid_data, 0, "stream did not contain valid UTF-8"};
+}
+
 Error changed_meanwhile_error() {
   return Error{ErrorKind::changed_meanwhile, 0,
                "another program changed this list while the update ran; the list is left as that "

@@ -41,6 +41,9 @@ struct Error {
   bool has_os_code() const { return code != 0; }
 };
 
+/// The error for text that is not valid UTF-8.
+Error invalid_utf8_error();
+
 /// The error for a list that another program changed or replaced while this run worked on it.
 Error changed_meanwhile_error();
 

@@ -20,6 +20,9 @@ struct Tunables {
   /// Lists of at least this many words take their first two bytes in one radix step, the
   /// groups then sorted on two cores.
   std::size_t two_byte_sort_from = std::size_t{1} << 16;
+  /// A helper thread reads and checks the next piece of a list in written form while this one
+  /// is merged; without it (as where no thread can start), the two take turns on one thread.
+  bool read_ahead = true;
 };
 
 /// Text is scanned in blocks of this many bytes, one bit per byte in a 64-bit mask.

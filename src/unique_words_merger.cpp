@@ -58,35 +58,37 @@ void discard_temporary(const std::string& path) {
   [[maybe_unused]] Result<void> removed = platform().remove_file(path);
 }
 
-// The list a pass rewrites. One in written form, as every list is once this program wrote it, is
-// checked by a first read and merged from a second, a piece at a time, so that it is never held
-// in memory. Any other list is read whole. `state` is what the file was when it was first opened.
+// The list a pass rewrites, open, and what the file was when it was opened.
 struct CurrentList {
   std::string path;
-  std::optional<WordList> words;
+  std::unique_ptr<InputFile> file;
   std::string state;
 };
 
-// Merges `current` and `update` into `out`; a failed read of the current list is fatal at once.
+// Merges `current` and `update` into `out`. A current list in written form, as every list is once
+// this program wrote it, is read once, a piece at a time, checked and merged as it goes, so that
+// it is never held in memory; one found not to be in written form on the way is read again whole,
+// from its start, and the output started afresh. A failed read of it, or text that is not UTF-8,
+// is fatal at once.
 Result<void> write_merged(OutputFile& out, CurrentList& current, WordList& update,
                           const std::string& temporary, const Tunables& tunables) {
-  if (current.words) {
-    return write_merged_lists(out, *current.words, update, tunables);
-  }
   const auto read_failed = [&](const Error& error) {
     discard_temporary(temporary);
     fatal_failure(error, "reading " + current.path);
   };
-  Result<std::unique_ptr<InputFile>> file = platform().open_file(current.path);
-  if (!file) read_failed(file.error());
-  ListReader reader(std::move(file.value()), tunables.piece);
-  Result<void> written = write_merged_stream(out, reader, update, tunables);
-  if (reader.failure()) read_failed(*reader.failure());
-  // Another program's change between the two reads would make the merge a mix of two lists.
-  Result<std::string> state = reader.file().state();
-  if (!state) read_failed(state.error());
-  if (state.value() != current.state) read_failed(changed_meanwhile_error());
-  return written;
+  {
+    ListReader reader(*current.file, tunables);
+    Result<void> written = write_merged_stream(out, reader, update, tunables);
+    if (reader.failure()) read_failed(*reader.failure());
+    if (!reader.not_written()) return written;
+  }
+  if (Result<void> rewound = current.file->rewind(); !rewound) read_failed(rewound.error());
+  Result<FileData> text = read_rest(*current.file);
+  if (!text) read_failed(text.error());
+  Result<WordList> words = parse_word_list(std::move(text.value()), tunables);
+  if (!words) read_failed(words.error());
+  if (Result<void> emptied = out.restart(); !emptied) return emptied;
+  return write_merged_lists(out, words.value(), update, tunables);
 }
 
 // Writes the merge to a new temporary file and flushes it to stable storage.
@@ -129,25 +131,13 @@ WordList read_words(const std::string& path, const Tunables& tunables) {
   return std::move(list.value());
 }
 
-// The current list at `path`, by a first read; a file that cannot be read as UTF-8 text is fatal.
-CurrentList read_current(const std::string& path, const Tunables& tunables) {
+// The current list at `path`, opened; a file that cannot be opened is fatal.
+CurrentList open_current(const std::string& path) {
   Result<std::unique_ptr<InputFile>> file = platform().open_file(path);
   if (!file) fatal_failure(file.error(), "reading " + path);
   Result<std::string> state = file.value()->state();
   if (!state) fatal_failure(state.error(), "reading " + path);
-  ListReader reader(std::move(file.value()), tunables.piece);
-  Result<bool> written_form = check_written_form(reader, tunables);
-  if (!written_form) fatal_failure(written_form.error(), "reading " + path);
-  if (written_form.value()) return {path, std::nullopt, std::move(state.value())};
-  // Any other list is read whole, from its start, as the same file (a change meanwhile is found
-  // before the swap).
-  Result<void> rewound = reader.file().rewind();
-  if (!rewound) fatal_failure(rewound.error(), "reading " + path);
-  Result<FileData> text = read_rest(reader.file());
-  if (!text) fatal_failure(text.error(), "reading " + path);
-  Result<WordList> list = parse_word_list(std::move(text.value()), tunables);
-  if (!list) fatal_failure(list.error(), "reading " + path);
-  return {path, std::move(list.value()), std::move(state.value())};
+  return {path, std::move(file.value()), std::move(state.value())};
 }
 
 // The kind of list named by the file name (last path component) of `current_file`: "reduced"
@@ -210,7 +200,8 @@ void merge_word_list(const std::string& current_file, const std::string& update_
                      const std::string& list_dir, const Tunables& tunables) {
   if (!is_regular_file(current_file)) report_not_a_regular_file(current_file);
   if (!is_regular_file(update_file)) report_not_a_regular_file(update_file);
-  CurrentList current = read_current(current_file, tunables);
+  // The current list is opened first, read as the new list is written.
+  CurrentList current = open_current(current_file);
   WordList update = read_words(update_file, tunables);
   if (update.empty()) {
     print_stdout("No text found in " + update_file + " file. Exiting...\n");

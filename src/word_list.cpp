@@ -175,15 +175,11 @@ std::string_view WordList::spilled_word(std::uint64_t offset, std::uint64_t leng
   return {p, static_cast<std::size_t>(length)};
 }
 
-Error invalid_utf8_error() {
-  return Error{ErrorKind::invalid_data, 0, "stream did not contain valid UTF-8"};
-}
-
 Result<WordList> parse_word_list(FileData text, const Tunables& tunables) {
   WordList list;
   list.text_ = std::move(text);
   list.text_.data()[list.text_.size] = '\n';
-  switch (WrittenFormCheck(tunables).check(list.text())) {
+  switch (WrittenFormCheck(tunables.two_cores_from).check(list.text())) {
     case WrittenForm::written:
       return list;
     case WrittenForm::not_utf8:

@@ -101,9 +101,6 @@ class WordList {
   bool written_form_ = true;
 };
 
-/// The error for text that is not valid UTF-8.
-Error invalid_utf8_error();
-
 /// Validates, splits and upper-cases a list file's content, which has kSlack bytes of room after
 /// it (FileData::allocate); a list in written form is only checked.
 Result<WordList> parse_word_list(FileData text, const Tunables& tunables);

@@ -100,15 +100,4 @@ WrittenForm WrittenFormCheck::check(std::string_view stretch) {
   return later;
 }
 
-Result<bool> check_written_form(ListReader& reader, const Tunables& tunables) {
-  WrittenFormCheck check(tunables);
-  while (const std::optional<std::string_view> stretch = reader.next()) {
-    const WrittenForm verdict = check.check(*stretch);
-    if (verdict == WrittenForm::not_written) return false;
-    if (verdict == WrittenForm::not_utf8) return invalid_utf8_error();
-  }
-  if (reader.failure()) return *reader.failure();
-  return true;
-}
-
 }  // namespace corvandel

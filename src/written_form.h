@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "list_reader.h"
 #include "result.h"
 #include "tunables.h"
 
@@ -21,7 +20,8 @@ enum class WrittenForm { written, not_written, not_utf8 };
 /// Judges a list's text against written form, stretch by stretch, in order.
 class WrittenFormCheck {
  public:
-  explicit WrittenFormCheck(const Tunables& tunables) : two_cores_from_(tunables.two_cores_from) {}
+  /// Judges stretches of `two_cores_from` bytes or more on two cores.
+  explicit WrittenFormCheck(std::size_t two_cores_from) : two_cores_from_(two_cores_from) {}
 
   /// Judges the next stretch of the list: whole words, from the list's start or just after an LF
   /// to just before an LF or the list's end. An LF must stand right after the stretch, and kSlack
@@ -51,8 +51,5 @@ class WrittenFormCheck {
   Walk first_, second_;
 };
 
-/// Reads the list through `reader` and tells whether it is in written form. Fails when a read
-/// fails or the text read is not UTF-8.
-Result<bool> check_written_form(ListReader& reader, const Tunables& tunables);
 
 }  // namespace corvandel

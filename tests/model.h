@@ -120,6 +120,7 @@ inline bool in_written_form(std::string_view text) {
 /// An output file that keeps what is written to it.
 struct StringOutput final : OutputFile {
   Result<void> write(std::string_view bytes) override { return text += bytes, Result<void>(); }
+  Result<void> restart() override { return text.clear(), Result<void>(); }
   Result<void> finish() override { return {}; }
   std::string text;
 };

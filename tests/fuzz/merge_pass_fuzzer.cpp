@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace corvandel::testing;
   if (size < 4) return 0;
   const corvandel::Tunables sizes{64 + 2 * std::size_t{data[0]}, 1 + std::size_t{data[1]},
-                                  1 + 3 * std::size_t{data[2]}, 1 + std::size_t{data[3]} % 32};
+                                  1 + 3 * std::size_t{data[2]}, 1 + std::size_t{data[3]} % 32,
+                                  data[3] >= 128};
   const std::string_view input(reinterpret_cast<const char*>(data) + 4, size - 4);
   const std::string current(input.substr(0, input.find('\xFF')));
   const std::string update(input.substr(std::min(current.size() + 1, input.size())));
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     corvandel::merge_word_list(dir + "reduced.txt", dir + "update_words.txt", dir, sizes);
   });
   const auto words = model_words(update);
-  const int status = !model_words(current) || !words ? 101 : words->empty() ? 1 : -1;
+  const int status = !words ? 101 : words->empty() ? 1 : !model_words(current) ? 101 : -1;
   const std::vector<fs::path> kept = folder.backups("reduced");
   const std::string live = read_file(folder.lists() / "reduced.txt");
   const bool agree = r.status == status && folder.strays().empty() &&
