@@ -57,6 +57,13 @@ else()
   add_custom_target(compressed_docs ALL DEPENDS ${compressed})
 
   install(TARGETS corvandel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The installed program goes without the compilers' version notes (.comment, which the C
+  # runtime's start files bring too), as Debian's own packages do.
+  if(CMAKE_OBJCOPY)
+    install(CODE "execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:corvandel>\"
+      COMMAND_ERROR_IS_FATAL ANY)")
+  endif()
   install(FILES "${generated}/corvandel.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES README.md "${generated}/copyright" "${generated}/changelog.gz"
           DESTINATION ${doc_dir})
