@@ -88,4 +88,11 @@ set(CPACK_PACKAGE_CONTACT "${CORVANDEL_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Keeps two dictionary word lists up to date from an update file")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_STRIP_FILES ON)
+
+# The same commit packs the same bytes. At cpack time: cmake/cpack-project-config.cmake sets
+# SOURCE_DATE_EPOCH, from which CPack takes the time stamps of all it writes; and
+# cmake/cpack-staged-files.cmake gives the staged folders a fixed mode.
+set(CPACK_CORVANDEL_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
+set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/cmake/cpack-project-config.cmake")
+set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/cpack-staged-files.cmake")
 include(CPack)
