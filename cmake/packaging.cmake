@@ -89,10 +89,13 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Keeps two dictionary word lists up to dat
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_STRIP_FILES ON)
 
-# The same commit packs the same bytes. At cpack time: cmake/cpack-project-config.cmake sets
-# SOURCE_DATE_EPOCH, from which CPack takes the time stamps of all it writes; and
-# cmake/cpack-staged-files.cmake gives the staged folders a fixed mode.
+# The same commit packs the same bytes (README, "Verifying a download"). At cpack time:
+# cmake/cpack-project-config.cmake sets SOURCE_DATE_EPOCH, from which CPack takes the time stamps
+# of all it writes; cmake/cpack-staged-files.cmake gives the staged folders a fixed mode; and
+# cmake/cpack-archives.cmake writes the packages again where CPack leaves their bytes to the file
+# system or to the user who packs them.
 set(CPACK_CORVANDEL_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
 set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/cmake/cpack-project-config.cmake")
 set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/cpack-staged-files.cmake")
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/cpack-archives.cmake")
 include(CPack)
