@@ -49,7 +49,10 @@ function(corvandel_write_deb package)
     endif()
   endforeach()
   file(READ "${stage}/control" control)
-  string(REGEX REPLACE "\nInstalled-Size: [0-9]+\n" "\nInstalled-Size: ${kib}\n" control
+  if(NOT control MATCHES "(^|\n)Installed-Size: [0-9]+\n")
+    message(FATAL_ERROR "No Installed-Size in CPack's control file ${stage}/control")
+  endif()
+  string(REGEX REPLACE "(^|\n)Installed-Size: [0-9]+\n" "\\1Installed-Size: ${kib}\n" control
          "${control}")
   set(parts "${CPACK_TOPLEVEL_DIRECTORY}/deb-parts")
   file(REMOVE_RECURSE "${parts}")
