@@ -57,6 +57,13 @@ else()
   add_custom_target(compressed_docs ALL DEPENDS ${compressed})
 
   install(TARGETS corvandel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The installed program goes without the compilers' version notes (.comment, which the C
+  # runtime's start files bring too), as Debian's own packages do.
+  if(CMAKE_OBJCOPY)
+    install(CODE "execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:corvandel>\"
+      COMMAND_ERROR_IS_FATAL ANY)")
+  endif()
   install(FILES "${generated}/corvandel.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES README.md "${generated}/copyright" "${generated}/changelog.gz"
           DESTINATION ${doc_dir})
@@ -81,4 +88,14 @@ set(CPACK_PACKAGE_CONTACT "${CORVANDEL_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Keeps two dictionary word lists up to date from an update file")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_STRIP_FILES ON)
+
+# The same commit packs the same bytes (README, "Verifying a download"). At cpack time:
+# cmake/cpack-project-config.cmake sets SOURCE_DATE_EPOCH, from which CPack takes the time stamps
+# of all it writes; cmake/cpack-staged-files.cmake gives the staged folders a fixed mode; and
+# cmake/cpack-archives.cmake writes the packages again where CPack leaves their bytes to the file
+# system or to the user who packs them.
+set(CPACK_CORVANDEL_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
+set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/cmake/cpack-project-config.cmake")
+set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/cpack-staged-files.cmake")
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/cpack-archives.cmake")
 include(CPack)
