@@ -140,35 +140,48 @@ struct WrittenText {
     return word_key(word.data(), word.size(), static_cast<std::size_t>(readable - start));
   }
 
-  bool below(std::uint64_t start, std::uint64_t key, std::string_view word) const {
-    const std::string_view here = word_at(start);
+  // Whether the word from `start` to the LF at `lf` sorts below (key, word).
+  bool below(std::uint64_t start, std::uint64_t lf, std::uint64_t key,
+             std::string_view word) const {
+    const std::string_view here(data + start, static_cast<std::size_t>(lf - start));
     return sorts_below(key_at(start, here), here, key, word);
   }
 
-  // The start of the first word after the one at `below`, which sorts below (key, word), that
-  // does not, or the end. The words stand in order, so the search leaps ahead, each leap twice
-  // the last, then halves what is left, then walks the last few words: in a long list with few
-  // words to add, most of the list goes by unread.
-  std::uint64_t first_not_below(std::uint64_t below, std::uint64_t key,
+  // The start of the first word after the one at `start`, which sorts below (key, word), that
+  // does not, or the end. The first few words are looked at one by one, as the words of two
+  // lists often lie close together; then, as the words stand in order, the search leaps ahead,
+  // each leap twice the last, halves what is left, and walks the last few words: in a long list
+  // with few words to add, most of the list goes by unread.
+  std::uint64_t first_not_below(std::uint64_t start, std::uint64_t key,
                                 std::string_view word) const {
+    constexpr int kWordsFirst = 4;
     constexpr std::uint64_t kFirstLeap = 64;
-    std::uint64_t lo = below, hi = end;  // the word at lo sorts below; the answer is in (lo, hi]
+    std::uint64_t lf = line_feed_from(start);
+    for (int n = 0; n < kWordsFirst; ++n) {
+      if (lf >= end) return end;
+      start = lf + 1;
+      lf = line_feed_from(start);
+      if (!below(start, lf, key, word)) return start;
+    }
+    std::uint64_t lo = start, hi = end;  // the word at lo sorts below; the answer is in (lo, hi]
     for (std::uint64_t leap = kFirstLeap; lo + leap < hi; leap *= 2) {
-      const std::uint64_t start = word_after(lo + leap);
-      if (start >= hi) break;
-      if (!this->below(start, key, word)) {
-        hi = start;
+      const std::uint64_t next = word_after(lo + leap);
+      if (next >= hi) break;
+      if (!below(next, line_feed_from(next), key, word)) {
+        hi = next;
         break;
       }
-      lo = start;
+      lo = next;
     }
     while (hi - lo > kFirstLeap) {
-      const std::uint64_t start = word_after(lo + (hi - lo) / 2);
-      if (start >= hi) break;
-      (this->below(start, key, word) ? lo : hi) = start;
+      const std::uint64_t next = word_after(lo + (hi - lo) / 2);
+      if (next >= hi) break;
+      (below(next, line_feed_from(next), key, word) ? lo : hi) = next;
     }
-    for (std::uint64_t start = word_after(lo); start < hi; start = word_after(start)) {
-      if (!this->below(start, key, word)) return start;
+    for (lf = line_feed_from(lo); lf < hi;) {
+      const std::uint64_t next = lf + 1;
+      lf = line_feed_from(next);
+      if (!below(next, lf, key, word)) return next;
     }
     return hi;
   }
@@ -267,7 +280,7 @@ class SortedWords {
     key_ = list_->key(refs[i_]);
   }
 
-  static constexpr std::size_t kPrefetchAhead = 8;
+  static constexpr std::size_t kPrefetchAhead = 24;
   const WordList* list_ = nullptr;  // a list with references, or
   WrittenText written_;             // a list in written form
   std::size_t i_ = 0;               // the current word, with references

@@ -29,8 +29,9 @@ class WordSorter {
     advise_large_memory(digits_.get(), list.refs().size() * sizeof(std::uint16_t));
   }
 
-  // Sorts all of the list's words, `refs`. Large lists take their first two bytes in one step: the
-  // words are still in text order then, so both passes over them read the text front to back.
+  // Sorts all of the list's words, `refs`. Large lists take their first two bytes in one step, on
+  // both cores from the start: the words are still in text order then, so each core's passes
+  // over its half of them read the text front to back.
   void sort_all(WordRef* refs, std::size_t count) {
     if (count < two_byte_sort_from_) return sort(refs, count, 0);
     // Digit: the first byte plus one, times 257, plus the second byte plus one (0: no byte).
@@ -40,25 +41,36 @@ class WordSorter {
       const unsigned second = word.size() > 1 ? static_cast<Byte>(word[1]) + 1u : 0u;
       return first * kDigits + second;
     };
-    std::vector<std::size_t> starts(kDigits * kDigits + 1, 0);
-    for (std::size_t i = 0; i < count; ++i) ++starts[digit(refs[i]) + 1];
-    for (std::size_t d = 1; d < starts.size(); ++d) starts[d] += starts[d - 1];
-    std::vector<std::size_t> fill(starts.begin(), starts.end() - 1);
+    constexpr std::size_t kTwoByteDigits = kDigits * kDigits;
+    // Each half of the words is counted, then placed, by a core of its own; the words of a digit
+    // from the first half go before those from the second, so that the order stays stable.
+    const std::size_t middle = count / 2;
+    std::vector<std::size_t> first(kTwoByteDigits, 0), second(kTwoByteDigits, 0);
+    run_on_two_cores([&] { count_digits(refs, 0, middle, digit, first); },
+                     [&] { count_digits(refs, middle, count, digit, second); });
+    std::vector<std::size_t> starts(kTwoByteDigits + 1);
+    for (std::size_t d = 0, next = 0; d < kTwoByteDigits; ++d) {
+      const std::size_t from_first = first[d], from_second = second[d];
+      starts[d] = first[d] = next;
+      second[d] = next + from_first;
+      next += from_first + from_second;
+    }
+    starts[kTwoByteDigits] = count;
     WordRef* const out = scratch_.get();
-    for (std::size_t i = 0; i < count; ++i) out[fill[digit(refs[i])]++] = refs[i];
-    std::copy(out, out + count, refs);
+    run_on_two_cores([&] { place_digits(refs, 0, middle, digit, first, out); },
+                     [&] { place_digits(refs, middle, count, digit, second, out); });
     // Groups of one-byte words are single words repeated; the others go on from the third byte,
     // each on its own, so that the second core takes the groups of the second half of the words.
     const auto sort_groups = [&](std::size_t from, std::size_t to) {
+      std::copy(out + starts[from], out + starts[to], refs + starts[from]);
       for (std::size_t d = from; d < to; ++d) {
         const std::size_t size = starts[d + 1] - starts[d];
         if (size > 1 && d % kDigits != 0) sort(refs + starts[d], size, 2);
       }
     };
-    const std::size_t groups = starts.size() - 1;
     const auto half = static_cast<std::size_t>(
-        std::lower_bound(starts.begin(), starts.end() - 1, count / 2) - starts.begin());
-    run_on_two_cores([&] { sort_groups(0, half); }, [&] { sort_groups(half, groups); });
+        std::lower_bound(starts.begin(), starts.end() - 1, middle) - starts.begin());
+    run_on_two_cores([&] { sort_groups(0, half); }, [&] { sort_groups(half, kTwoByteDigits); });
   }
 
   void sort(WordRef* refs, std::size_t count, std::size_t depth) {
@@ -104,6 +116,19 @@ class WordSorter {
   }
 
  private:
+  template <class Digit>
+  static void count_digits(const WordRef* refs, std::size_t from, std::size_t to,
+                           const Digit& digit, std::vector<std::size_t>& counts) {
+    for (std::size_t i = from; i < to; ++i) ++counts[digit(refs[i])];
+  }
+
+  // Places refs[from, to) at the places that `fill` holds for their digits, and moves those on.
+  template <class Digit>
+  static void place_digits(const WordRef* refs, std::size_t from, std::size_t to,
+                           const Digit& digit, std::vector<std::size_t>& fill, WordRef* out) {
+    for (std::size_t i = from; i < to; ++i) out[fill[digit(refs[i])]++] = refs[i];
+  }
+
   // Sorts a small group on the next eight bytes of each word, read once; whole words decide ties.
   void sort_small(WordRef* refs, std::size_t count, std::size_t depth) {
     struct Keyed {

@@ -51,5 +51,4 @@ class WrittenFormCheck {
   Walk first_, second_;
 };
 
-
 }  // namespace corvandel
