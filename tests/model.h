@@ -9,15 +9,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "platform.h"
 
 namespace corvandel::testing {
 
@@ -115,22 +112,6 @@ inline std::string model_list(const std::vector<std::string_view>& texts) {
 /// Whether `text` is a list as the program writes it: what the model writes from it, and not empty.
 inline bool in_written_form(std::string_view text) {
   return !text.empty() && model_list({text}) == text;
-}
-
-/// An output file that keeps what is written to it.
-struct StringOutput final : OutputFile {
-  Result<void> write(std::string_view bytes) override { return text += bytes, Result<void>(); }
-  Result<void> restart() override { return text.clear(), Result<void>(); }
-  Result<void> finish() override { return {}; }
-  std::string text;
-};
-
-/// `text` as the content of a file read whole.
-inline FileData file_data(std::string_view text) {
-  FileData data = FileData::allocate(text.size());
-  std::copy(text.begin(), text.end(), data.data());
-  data.size = text.size();
-  return data;
 }
 
 }  // namespace corvandel::testing

@@ -91,9 +91,8 @@ TEST(Replacement, AnotherProgramAtWork) {
   fs::create_directories(dir);
   const std::string live = (dir / "master.txt").string(), next = live + ".new-1",
                     backup = (dir / "master_backup.txt").string();
-  const auto open = [&](DWORD share) {
-    return CreateFileW(fs::path(live).c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
+  const auto open = [&](DWORD share) {  // as another program does
+    return CreateFileW(fs::path(live).c_str(), GENERIC_ALL, share, nullptr, OPEN_EXISTING, 0, 0);
   };
   for (const int held : {300, 3000}) {
     std::ofstream(live) << "OLD";

@@ -313,11 +313,11 @@ TEST_F(SystemCalls, CompanyOnASlowDisk) {
     std::thread run([&] { first = run_process(traced(folder, {"fsync:delay_enter=500000"})); });
     // Until the first run has read the update file (its new list is there), or has linked the
     // old master list as its backup.
-    const auto begun = [&] {
-      return editor ? !folder.backups("master").empty()
-                    : fs::exists(folder.lists() / "reduced.txt.new-1");
-    };
-    for (int i = 0; i < 20000 && !begun(); ++i) std::this_thread::sleep_for(1ms);
+    for (int i = 0; i < 20000 && (editor ? folder.backups("master").empty()
+                                         : !fs::exists(folder.lists() / "reduced.txt.new-1"));
+         ++i) {
+      std::this_thread::sleep_for(1ms);
+    }
     if (editor) {
       write_file(folder.lists() / "saved", "SAVED");
       fs::rename(folder.lists() / "saved", folder.lists() / "master.txt");

@@ -19,10 +19,19 @@ namespace corvandel::testing {
 
 std::optional<std::string> merged(std::string_view current, std::string_view update,
                                   const Tunables& sizes) {
-  Result<WordList> a = parse_word_list(file_data(current), sizes);
-  Result<WordList> b = parse_word_list(file_data(update), sizes);
+  struct : OutputFile {  // keeps what is written to it
+    Result<void> write(std::string_view bytes) override { return text += bytes, Result<void>(); }
+    Result<void> restart() override { return text.clear(), Result<void>(); }
+    Result<void> finish() override { return {}; }
+    std::string text;
+  } out;
+  const auto read = [&](std::string_view text) {
+    FileData data = FileData::allocate(text.size());
+    data.size = text.copy(data.data(), text.size());
+    return parse_word_list(std::move(data), sizes);
+  };
+  Result<WordList> a = read(current), b = read(update);
   if (!a || !b) return std::nullopt;
-  StringOutput out;
   if (!write_merged_lists(out, a.value(), b.value(), sizes)) return "<failed>";
   return out.text;
 }

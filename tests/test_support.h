@@ -2,13 +2,11 @@
 // run keeps, and running the program inside the test process or as a process.
 #pragma once
 
-#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
