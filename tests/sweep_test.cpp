@@ -88,9 +88,8 @@ Outcome expected(const Step& step, int code, const ListFolder& folder) {
                path);
 }
 
-// A realistic error for each system call, and those that the program treats on their own: an
-// interrupted call (retried by the platform), a pipe with no reader (which raises SIGPIPE too), a
-// closed output, a name already taken, no hard links.
+// A realistic error for each system call, and those the program treats on their own: EINTR
+// (retried), EPIPE (with SIGPIPE), a closed output, a name already taken, no hard links.
 std::vector<int> errors_of(const Step& step) {
   const std::string& name = step.name;
   if (name == "write") return {EIO, EINTR, EPIPE, EBADF};
@@ -132,9 +131,8 @@ void sweep(const std::vector<Step>& steps, const std::set<std::string>& names, b
       for (const std::string& stray : folder.strays()) {
         EXPECT_TRUE(kill && stray.ends_with(".txt.new-1")) << stray << " left behind";
       }
-      // The next run, its clock a day ahead so that every backup name is free, completes the
-      // update; or, where a kill between the renames used without hard links left a list's old
-      // words in its backup alone, reports the list missing rather than start it afresh.
+      // The next run (every backup name free a day ahead) completes the update; or, where a kill
+      // between the renames without hard links left a list in its backup alone, reports it missing.
       TestPlatform next;
       next.clock_offset = 86400;
       next.environment["QUILLMERE_DIR"] = folder.base_text();
@@ -149,9 +147,8 @@ void sweep(const std::vector<Step>& steps, const std::set<std::string>& names, b
   EXPECT_GE(swept, 4);
 }
 
-// What no system call shows: the clock failing; the removal of an unfinished list failing after
-// a failed rename, which leaves the list behind and changes nothing else; the report of a backup
-// folder that could not be made failing in its turn.
+// What no system call shows: the clock failing; the removal of an unfinished list failing after a
+// failed rename (it stays, nothing else changes); the report of a folder not made failing too.
 TEST(Sweep, TheClockTheCleanUpOrAReportFailed) {
   const std::tuple<const char*, const char*, int, const char*> cases[] = {
       {"local_time_stamp", "", 101, ": reading the local time: Input/output error"},
@@ -212,10 +209,9 @@ std::vector<Step> calls_of_a_run(bool large, const std::vector<std::string>& inj
     const std::string fd = args.substr(0, args.find_first_of("<,)"));
     if (!step.path.starts_with("DicLists") && fd != "0" && fd != "1") continue;
     const auto has = [&](const char* flag) { return args.find(flag) != std::string::npos; };
-    // The backup folder is flushed between keeping the old list and replacing it; the list
-    // folder only after the new list is in place, when a failure is no longer reported. The live
-    // list is looked at again just before it is replaced. A run that cannot take the lock goes on
-    // without it.
+    // The backup folder is flushed between keeping the old list and replacing it, the list folder
+    // after (a failure then goes unreported); the live list is looked at again just before it is
+    // replaced; a run that cannot take the lock goes on without it.
     swapping |= name == "openat" && has("O_CREAT") && has(".new-");
     step.operation = name == "mkdir"    ? "make_directory"
                      : name == "openat" ? (has("O_DIRECTORY") || has("corvandel.lock") ? "ignored"
@@ -299,10 +295,9 @@ TEST_F(SystemCalls, TheBackupNameIsOnDiskBeforeTheLiveNameChanges) {
   EXPECT_TRUE(like(steps, order)) << steps;
 }
 
-// Company on a slow disk, every flush taking half a second: a second run, started with a new
-// update file while the first is at work, waits for it (and says so), then adds its own words;
-// an editor's save between the backup link and the rename is kept, and the run that would have
-// replaced it fails.
+// Company on a slow disk (flushes of half a second): a second run, started with a new update file,
+// waits for the first (and says so), then adds its words; an editor's save between the backup
+// link and the rename is kept, and the run that would have replaced it fails.
 TEST_F(SystemCalls, CompanyOnASlowDisk) {
   for (const bool editor : {false, true}) {
     SCOPED_TRACE(editor ? "an editor" : "a second run");

@@ -155,6 +155,26 @@ Result<std::string> TestPlatform::local_time_stamp() {
   return local_stamp(std::chrono::system_clock::to_time_t(now) + clock_offset);
 }
 
+Result<std::unique_ptr<InputFile>> TestPlatform::open_file(const std::string& path) {
+  struct Stepped final : InputFile {
+    Stepped(TestPlatform& p, std::string f, std::unique_ptr<InputFile> in)
+        : platform(p), path(std::move(f)), file(std::move(in)) {}
+    Result<std::size_t> read(char* buffer, std::size_t size) override {
+      if (std::optional<Error> error = platform.step("read", path)) return *error;
+      return file->read(buffer, size);
+    }
+    std::uint64_t size_when_opened() const override { return file->size_when_opened(); }
+    Result<std::string> state() override { return file->state(); }
+    Result<void> rewind() override { return file->rewind(); }
+    TestPlatform& platform;
+    const std::string path;
+    std::unique_ptr<InputFile> file;
+  };
+  Result<std::unique_ptr<InputFile>> file = pass("open_file", path, &Platform::open_file, path);
+  if (!file) return file;
+  return std::unique_ptr<InputFile>(new Stepped(*this, path, std::move(file.value())));
+}
+
 RunResult run_in_process(TestPlatform& platform, const fs::path& working_dir,
                          const std::function<void()>& what) {
   const fs::path saved = fs::current_path();

@@ -26,8 +26,7 @@ std::optional<std::string> merged(std::string_view current, std::string_view upd
 
 std::string read_file(const fs::path& path);
 void write_file(const fs::path& path, std::string_view content);
-/// Whether `text` is `pattern`, where each * stands for any run of characters and each # for a
-/// digit.
+/// Whether `text` is `pattern`, where * stands for any run of characters and # for a digit.
 bool like(std::string_view text, std::string_view pattern);
 /// The stamp of a backup made at `when`: local time as yymmdd_HHMMSS.
 std::string local_stamp(std::time_t when);
@@ -69,10 +68,9 @@ class ListFolder {
   std::vector<std::string> strays() const;
 
   /// Checks the promise after a run from `before`, with no backups yet: the update file is
-  /// unchanged; each list holds its old content or the model's merge, in written form, where a
-  /// pass may write it; a replaced list's old content is its one backup, an unreplaced one has
-  /// none (after a `killed` run it may have one, and the list may be absent). Returns which lists
-  /// were replaced.
+  /// unchanged; each list holds its old content or the model's merge in written form; a replaced
+  /// list's old content is its one backup, an unreplaced one has none (after a `killed` run it
+  /// may have one, and the list may be absent). Returns which lists were replaced.
   std::pair<bool, bool> check_promise(const Lists& before, bool killed = false) const;
 
  private:
@@ -93,9 +91,8 @@ struct ProcessExit {
   int status;
 };
 
-/// A platform for runs inside the test process, installed while it exists: the native file
-/// system with chosen operations failed, a console, environment and clock of the test's own;
-/// exit_process ends the run by throwing.
+/// A platform for runs inside the test process, installed while it exists: the native file system
+/// with chosen operations failed, a console, environment and clock of its own; exits throw.
 class TestPlatform final : public Platform {
  public:
   TestPlatform() { install_platform(this); }
@@ -137,6 +134,8 @@ class TestPlatform final : public Platform {
     return pass("lock_file", path, &Platform::lock_file, path, wait);
   }
   Result<std::string> local_time_stamp() override;
+  /// Opens a file of the native platform whose reads are steps too ("read").
+  Result<std::unique_ptr<InputFile>> open_file(const std::string& path) override;
   void sleep_milliseconds(int milliseconds) override { ++sleeps, slept_ += milliseconds; }
   [[noreturn]] void exit_process(int status) override { throw ProcessExit{status}; }
   std::string_view list_dir_separator() const override { return "/"; }
@@ -146,7 +145,6 @@ class TestPlatform final : public Platform {
   Type op(const std::string& p) override { return pass(#op, p, &Platform::op, p); }
   CORVANDEL_PASSED_ON(Result<FileType>, file_type)
   CORVANDEL_PASSED_ON(Result<void>, make_directory)
-  CORVANDEL_PASSED_ON(Result<std::unique_ptr<InputFile>>, open_file)
   CORVANDEL_PASSED_ON(Result<std::unique_ptr<OutputFile>>, create_new_file)
   CORVANDEL_PASSED_ON(Result<void>, remove_file)
 #undef CORVANDEL_PASSED_ON

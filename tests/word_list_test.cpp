@@ -1,5 +1,5 @@
-// The list format: reading (validation, splitting, upper-casing), ordering and writing, checked
-// on chosen cases and against the plain model on random lists; and the merge pass's own rules.
+// The list format and the merge pass: chosen lists, whole runs on random lists against the model
+// with small sizes, the pass's own rules, and other programs at work meanwhile.
 #include "word_list.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +19,6 @@ namespace {
 // Chosen lists, each merged with another as a pass does, and the exact bytes written.
 TEST(ReadingAndWriting, ChosenLists) {
   const std::array<std::string, 3> cases[] = {
-      {"", "", ""},
-      {" \r\n\t\u3000", "", ""},
       // Words keep every character that is not whitespace, NUL included.
       {"a\u200Bb c\uFEFFd e\u180Ef " + std::string("g\0h", 3), "",
        "A\u200BB\nC\uFEFFD\nE\u180EF\n" + std::string("G\0H", 3)},
@@ -35,9 +33,6 @@ TEST(ReadingAndWriting, ChosenLists) {
       {"\uFEFFword rest", "", "REST\n\uFEFFWORD"},
       {"\uFEFF\r\nword", "", "WORD\n\uFEFF"},
       {"B APPLES APPLE 1ST apple", "APPLE É Z B", "1ST\nAPPLE\nAPPLES\nB\nZ\nÉ"},
-      // Lists in written form, and ones that only look it before upper-casing.
-      {"ANT\nBEE\nCAT", "bee\ndog", "ANT\nBEE\nCAT\nDOG"},
-      {"Zz\nab\nab", "AB", "AB\nZZ"},
       {"\uFEFFZ \u4E00", "Z", "Z\n\u4E00\n\uFEFFZ"}};
   for (const auto& [current, update, written] : cases) {
     EXPECT_EQ(merged(current, update), written) << current << " + " << update;
@@ -128,9 +123,8 @@ struct ListMaker {
   }
 };
 
-// Whole update runs with small sizes, so that every boundary falls everywhere, on lists of every
-// shape: each list compared with the model, and a run on a list that is not UTF-8 failing with
-// nothing changed by its pass.
+// Whole update runs with small sizes (every boundary falls everywhere) on lists of every shape, a
+// read failed now and then: each list compared with the model, a failing pass changing nothing.
 TEST(MergeDifferential, WholeRunsWithSmallSizes) {
   ListMaker maker;
   ListFolder folder(false, true);
@@ -148,7 +142,10 @@ TEST(MergeDifferential, WholeRunsWithSmallSizes) {
     folder.write(lists);
     TestPlatform platform;
     platform.environment["QUILLMERE_DIR"] = folder.base_text();
+    if (maker.pick(8) == 0) platform.fail("read", 1 + static_cast<int>(maker.pick(40)), EIO);
     const RunResult r = run_in_process(platform, folder.root(), [&] { run_update(maker.sizes); });
+    // A read failed on purpose ends the run at once, with nothing changed by its pass.
+    const bool failed_read = r.err.find(": Input/output error") != std::string::npos;
     // The update file is refused when empty or without words, any list when it is not UTF-8.
     const std::pair<int, int> outcome = lists.update.empty()                 ? std::pair(1, 0)
                                         : !model_words(lists.update)         ? std::pair(101, 0)
@@ -156,11 +153,12 @@ TEST(MergeDifferential, WholeRunsWithSmallSizes) {
                                         : !model_words(lists.reduced)        ? std::pair(101, 0)
                                         : !model_words(lists.master)         ? std::pair(101, 1)
                                                                              : std::pair(0, 2);
-    ASSERT_EQ(r.status, outcome.first) << r.out << r.err;
-    ASSERT_EQ(r.status == 101,
+    ASSERT_EQ(r.status, failed_read ? 101 : outcome.first) << r.out << r.err;
+    ASSERT_EQ(r.status == 101 && !failed_read,
               r.err.ends_with(": stream did not contain valid UTF-8 [kind: invalid data]\n"));
     const auto [reduced, master] = folder.check_promise(lists);
-    ASSERT_EQ(reduced + master, outcome.second);
+    ASSERT_TRUE(failed_read ? reduced + master <= outcome.second
+                            : reduced + master == outcome.second);
     ASSERT_TRUE(folder.strays().empty());
   }
 }
@@ -203,11 +201,9 @@ TEST(MergePass, TheListKindAndTheBackupNeverOverwritten) {
   }
 }
 
-// Another program at work on the master list during a run: changing it as the run begins to read
-// and merge it, rewriting it in place with its size and modification time kept while the run
-// reads its update list, saving it as an editor does (a new file renamed over it) just before
-// the swap. The pass fails and leaves the list as the other program left it.
-// Alone, a run keeps a list's permissions.
+// Another program at work on the master list during a run: rewriting it in place with its size and
+// time kept as the run begins to read it, or while it reads its update list; saving it as an editor
+// does just before the swap. The pass fails and leaves that list. Alone, a run keeps its mode.
 TEST(MergePass, AnotherProgramAtWork) {
   const auto in_place = [](const fs::path& list) {
     const auto time = fs::last_write_time(list);
