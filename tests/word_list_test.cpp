@@ -103,17 +103,10 @@ struct ListMaker {
   // Not UTF-8 or cut off, lower case; after a word, an empty word, other whitespace, a CR, the
   // word repeated or one below it; a final LF.
   std::string with_flaw(std::string text) {
-    static const char* const kBroken[] = {"\xC0\xAF",
-                                          "\xE0\x80\xAF",
-                                          "\xF0\x80\x80\xAF",
-                                          "\xED\xA0\x80",
-                                          "\xF4\x90\x80\x80",
-                                          "\xF5\x80",
-                                          "\xFF",
-                                          "\xC3",
-                                          "\xE2\x82",
-                                          "\xF0\x9F\x98",
-                                          "\x80"};
+    static const char* const kBroken[] = {"\xC0\xAF",     "\xE0\x80\xAF", "\xF0\x80\x80\xAF",
+                                          "\xED\xA0\x80", "\xED\xBF\xBF", "\xF4\x90\x80\x80",
+                                          "\xF5\x80",     "\xFF",         "\xC3",
+                                          "\xE2\x82",     "\xF0\x9F\x98", "\x80"};
     const std::size_t at = place(text), lf = std::min(text.find('\n', at), text.size());
     const std::size_t start = text.rfind('\n', lf - std::min<std::size_t>(lf, 1)) + 1;
     const std::string word = text.substr(start, lf - start);
