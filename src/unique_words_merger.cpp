@@ -163,6 +163,7 @@ void back_up_list(const std::string& current_file, const std::string& list_dir,
   const ListNames names = names_of(*kind);
   const std::string live = list_dir + std::string(names.live_name);
   const std::string temporary = write_temporary(live, current, update, tunables);
+  current.file.reset();  // read to its end; Windows replaces no file that is still open
 
   // The list replaced must be the list read, as it was read: one that another program changed or
   // replaced meanwhile is left as it is. (A current list named otherwise than the live one, which
