@@ -69,37 +69,37 @@ struct CurrentList {
 // this program wrote it, is read once, a piece at a time, checked and merged as it goes, so that
 // it is never held in memory; one found not to be in written form on the way is read again whole,
 // from its start, and the output started afresh. A failed read of it, or text that is not UTF-8,
-// is fatal at once.
+// stops the merge at once with `read_error` set.
 Result<void> write_merged(OutputFile& out, CurrentList& current, WordList& update,
-                          const std::string& temporary, const Tunables& tunables) {
-  const auto read_failed = [&](const Error& error) {
-    discard_temporary(temporary);
-    fatal_failure(error, "reading " + current.path);
-  };
+                          std::optional<Error>& read_error, const Tunables& tunables) {
   {
     ListReader reader(*current.file, tunables);
     Result<void> written = write_merged_stream(out, reader, update, tunables);
-    if (reader.failure()) read_failed(*reader.failure());
-    if (!reader.not_written()) return written;
+    read_error = reader.failure();
+    if (read_error || !reader.not_written()) return written;
   }
-  if (Result<void> rewound = current.file->rewind(); !rewound) read_failed(rewound.error());
+  Result<void> rewound = current.file->rewind();
+  if (!rewound) return read_error = rewound.error(), Result<void>();
   Result<FileData> text = read_rest(*current.file);
-  if (!text) read_failed(text.error());
+  if (!text) return read_error = text.error(), Result<void>();
   Result<WordList> words = parse_word_list(std::move(text.value()), tunables);
-  if (!words) read_failed(words.error());
+  if (!words) return read_error = words.error(), Result<void>();
   if (Result<void> emptied = out.restart(); !emptied) return emptied;
   return write_merged_lists(out, words.value(), update, tunables);
 }
 
-// Writes the merge to a new temporary file and flushes it to stable storage.
+// Writes the merge to a new temporary file and flushes it to stable storage. A failure is fatal,
+// the file removed first (and closed before that: Windows removes no file that is open).
 std::string write_temporary(const std::string& live, CurrentList& current, WordList& update,
                             const Tunables& tunables) {
   auto [path, file] = create_temporary(live);
-  Result<void> written = write_merged(*file, current, update, path, tunables);
-  if (written) written = file->finish();
-  if (!written) {
+  std::optional<Error> read_error;
+  Result<void> written = write_merged(*file, current, update, read_error, tunables);
+  if (written && !read_error) written = file->finish();
+  if (!written || read_error) {
     file.reset();
     discard_temporary(path);
+    if (read_error) fatal_failure(*read_error, "reading " + current.path);
     fatal_failure(written.error(), "writing " + path);
   }
   return path;
