@@ -57,7 +57,7 @@ struct ListMaker {
     return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
   }
   std::string word_char() {
-    static const char32_t kOther[] = {'0',   '\'',   ',',    0x00,    0x1F,    0x7F,     0xE9,
+    static const char32_t kOther[] = {'0',   '\'',   ',',    0x00,    0x01,    0x7F,     0xE9,
                                       0xDF,  0xFF,   0x149,  0xFB01,  0x131,   0x130,    0x390,
                                       0x3C2, 0x430,  0x4E00, 0x1F600, 0xFEFF,  0x200B,   0x180E,
                                       0x345, 0x24D0, 0x2170, 0x1E9E,  0x10428, 0x10FFFF, 0x84};
