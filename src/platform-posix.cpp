@@ -1,6 +1,7 @@
 // The platform layer on Linux and other POSIX systems.
 #include "platform-posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -95,7 +96,7 @@ Result<void> write_all(int fd, std::string_view text) {
 // systems that cannot sync a directory (EINVAL) already keep renames durable on their own, and a
 // directory that cannot be opened for reading cannot be flushed by this process: both count as
 // flushed. A failed flush (an I/O error) is returned.
-Result<void> sync_directory(const std::string& dir) {
+Result<void> sync_directory_at(const std::string& dir) {
   int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return {};
   Result<void> synced;
@@ -153,12 +154,6 @@ std::string state_of(const struct stat& st) {
   const auto number = [](auto value) { return std::to_string(value) + ":"; };
   return number(st.st_dev) + number(st.st_ino) + number(st.st_size) + number(st.st_mtim.tv_sec) +
          number(st.st_mtim.tv_nsec) + number(st.st_ctim.tv_sec) + number(st.st_ctim.tv_nsec);
-}
-
-Result<std::string> state_at(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return last_os_error();
-  return state_of(st);
 }
 
 class PosixInputFile final : public InputFile {
@@ -259,7 +254,7 @@ class PosixPlatform final : public Platform {
   // means a missing parent.
   Result<void> make_directory(const std::string& path) override {
     if (::mkdir(path.c_str(), 0777) != 0) return last_os_error();
-    [[maybe_unused]] Result<void> synced = sync_directory(parent_of(path));
+    [[maybe_unused]] Result<void> synced = sync_directory_at(parent_of(path));
     return {};
   }
 
@@ -294,60 +289,51 @@ class PosixPlatform final : public Platform {
     return {};
   }
 
-  Result<void> replace_keeping_backup(const std::string& replacement, const std::string& live,
-                                      const std::string& backup,
-                                      const std::optional<std::string>& live_state) override {
-    struct stat old;
-    if (::stat(live.c_str(), &old) != 0) return last_os_error();
-    if (live_state && state_of(old) != *live_state) return changed_meanwhile_error();
-    // The new list keeps the old one's permissions, where the file system has them.
-    ::chmod(replacement.c_str(), old.st_mode & 07777);
-    // Each name is flushed to disk before the next step relies on it: the backup before the live
-    // name changes, so that after a power cut the old list is still found under one of them.
-    if (::link(live.c_str(), backup.c_str()) == 0) {
-      // The one file under both names now: what the live name must still be at the rename, so
-      // that another program's save while the backup name is flushed is not replaced unseen.
-      Result<std::string> linked = state_at(backup);
-      Result<void> synced = linked ? sync_directory(parent_of(backup)) : linked.error();
-      if (synced) {
-        Result<std::string> now = state_at(live);
-        if (!now) synced = now.error();
-        if (now && now.value() != linked.value()) synced = changed_meanwhile_error();
-      }
-      if (!synced) {
-        ::unlink(backup.c_str());
-        return synced;
-      }
-      if (::rename(replacement.c_str(), live.c_str()) != 0) {
-        Error failed = last_os_error();
-        ::unlink(backup.c_str());
-        return failed;
-      }
-    } else {
-      int code = errno;
-      if (!means_no_hard_links(code)) return os_error(code);
-      // Without hard links the live name is briefly absent between the two renames; a file that
-      // another program puts there meanwhile is not replaced.
-      if (::renameat2(AT_FDCWD, live.c_str(), AT_FDCWD, backup.c_str(), RENAME_NOREPLACE) != 0) {
-        return last_os_error();
-      }
-      Result<void> synced = sync_directory(parent_of(backup));
-      if (synced && ::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, live.c_str(),
-                                RENAME_NOREPLACE) != 0) {
-        synced = errno == EEXIST ? changed_meanwhile_error() : last_os_error();
-      }
-      if (!synced) {
-        // Where another program took the live name, the old list stays the backup.
-        if (::renameat2(AT_FDCWD, backup.c_str(), AT_FDCWD, live.c_str(), RENAME_NOREPLACE) != 0) {
-          return changed_meanwhile_error();
-        }
-        return synced;
-      }
-    }
-    // The new list is in place; a failed flush now cannot be undone and is not reported.
-    [[maybe_unused]] Result<void> synced = sync_directory(parent_of(live));
+  Result<void> wait_until_replaceable(const std::string&) override { return {}; }
+
+  Result<FileState> file_state(const std::string& path) override {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return last_os_error();
+    return FileState{state_of(st), static_cast<std::uint32_t>(st.st_mode & 07777)};
+  }
+
+  void keep_permissions(const std::string& path, std::uint32_t permissions) override {
+    ::chmod(path.c_str(), static_cast<mode_t>(permissions));
+  }
+
+  Result<void> hard_link(const std::string& existing, const std::string& link) override {
+    if (::link(existing.c_str(), link.c_str()) == 0) return {};
+    Error failed = last_os_error();
+    if (means_no_hard_links(failed.code)) failed.kind = ErrorKind::unsupported;
+    return failed;
+  }
+
+  Result<void> move_file(const std::string& from, const std::string& to, bool replace) override {
+    const int moved =
+        replace ? ::rename(from.c_str(), to.c_str())
+                : ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    if (moved != 0) return last_os_error();
     return {};
   }
+
+  Result<void> sync_directory(const std::string& dir) override { return sync_directory_at(dir); }
+
+  Result<std::vector<std::string>> directory_names(const std::string& dir) override {
+    DIR* stream = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (stream == nullptr) return last_os_error();
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(stream)) {
+      const std::string_view name = entry->d_name;
+      if (name != "." && name != "..") names.emplace_back(name);
+    }
+    Result<std::vector<std::string>> listed = names;
+    if (errno != 0) listed = last_os_error();
+    ::closedir(stream);
+    return listed;
+  }
+
+  bool held_by_another_program(const Error&) const override { return false; }
 
   Result<std::string> local_time_stamp() override {
     std::time_t now = std::time(nullptr);

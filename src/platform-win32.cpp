@@ -7,8 +7,6 @@
 #define NOMINMAX
 #include "platform-win32.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -17,13 +15,25 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "platform-win32-calls.h"
 #include "platform.h"
 #include "whitespace.h"
 
 namespace corvandel {
 namespace win32 {
+
+FileCalls& file_calls() {
+  static FileCalls calls;
+  return calls;
+}
+
 namespace {
+
+FileCalls& sys() {
+  return file_calls();
+}
 
 // Codes that this build's headers do not name.
 constexpr DWORD kErrorDirectoryNotSupported = 336;
@@ -40,11 +50,6 @@ constexpr std::wstring_view kExtendedPrefix = L"\\\\?\\";
 constexpr std::wstring_view kExtendedUncPrefix = L"\\\\?\\UNC\\";
 constexpr std::wstring_view kNtPrefix = L"\\??\\";
 constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
-
-// How long a step that another program's open handle blocks is tried again, in all, and the
-// longest pause between two tries.
-constexpr DWORD kSharingWaitMilliseconds = 2000;
-constexpr DWORD kLongestPause = 500;
 
 // The largest amount handed to one ReadFile, WriteFile or WriteConsoleW call.
 constexpr DWORD kMaxIoBytes = 1u << 30;
@@ -180,7 +185,7 @@ Result<std::wstring> full_path(const std::wstring& path) {
   DWORD capacity = static_cast<DWORD>(path.size()) + MAX_PATH;
   for (;;) {
     std::wstring full(capacity, L'\0');
-    DWORD length = GetFullPathNameW(path.c_str(), capacity, full.data(), nullptr);
+    DWORD length = sys().GetFullPathNameW(path.c_str(), capacity, full.data(), nullptr);
     if (length == 0) return last_os_error();
     if (length < capacity) {
       full.resize(length);
@@ -195,7 +200,7 @@ class Handle {
  public:
   explicit Handle(HANDLE handle) : handle_(handle) {}
   ~Handle() {
-    if (valid()) CloseHandle(handle_);
+    if (valid()) sys().CloseHandle(handle_);
   }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
@@ -207,30 +212,28 @@ class Handle {
   HANDLE handle_;
 };
 
-// Runs `step` (true on success; else GetLastError() tells why) until it succeeds, or fails for
-// another reason than a sharing violation or access denied, or about two seconds have passed:
-// virus scanners and search indexers open every file that changes, for a moment.
-template <class Step>
-bool retrying(Step step) {
-  for (DWORD waited = 0, pause = 10;; waited += pause, pause = std::min(2 * pause, kLongestPause)) {
-    if (step()) return true;
-    const DWORD code = GetLastError();
-    if ((code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) ||
-        waited >= kSharingWaitMilliseconds) {
-      SetLastError(code);
-      return false;
-    }
-    Sleep(pause);
-  }
+// Whether `code` is the refusal of a file that another program holds open: a sharing violation,
+// or access denied (what a file held without leave to delete it, or one being deleted, gives).
+bool held(DWORD code) {
+  return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED;
+}
+
+// Runs a Win32 `call` (true on success; else GetLastError() tells why) as retry_while_held() does.
+template <class Call>
+Result<void> retrying(Call call) {
+  return retry_while_held(native_platform(), [&]() -> Result<void> {
+    if (call()) return {};
+    return last_os_error();
+  });
 }
 
 // What the file open as `handle` is: its identity, size and times of change. The change time
 // moves with every write, also when another program puts the modification time back.
-Result<std::string> state_of(HANDLE handle) {
+Result<FileState> state_of(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION info;
   FILE_BASIC_INFO times;
-  if (!GetFileInformationByHandle(handle, &info) ||
-      !GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times)) {
+  if (!sys().GetFileInformationByHandle(handle, &info) ||
+      !sys().GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times)) {
     return last_os_error();
   }
   std::string text;
@@ -241,7 +244,7 @@ Result<std::string> state_of(HANDLE handle) {
         static_cast<ULONGLONG>(times.ChangeTime.QuadPart)}) {
     text += std::to_string(part) + ":";
   }
-  return text;
+  return FileState{std::move(text), info.dwFileAttributes};
 }
 
 // Writes all of `text` to a file, pipe or UTF-8 console, unchanged.
@@ -249,7 +252,7 @@ Result<void> write_bytes(HANDLE handle, std::string_view text) {
   while (!text.empty()) {
     DWORD written = 0;
     DWORD amount = static_cast<DWORD>(std::min<std::size_t>(text.size(), kMaxIoBytes));
-    if (!WriteFile(handle, text.data(), amount, &written, nullptr)) return last_os_error();
+    if (!sys().WriteFile(handle, text.data(), amount, &written, nullptr)) return last_os_error();
     if (written == 0) return Error{ErrorKind::other, 0, "failed to write the whole text"};
     text.remove_prefix(written);
   }
@@ -314,7 +317,7 @@ Result<void> read_file_line(HANDLE handle) {
   for (;;) {
     char c = 0;
     DWORD count = 0;
-    if (!ReadFile(handle, &c, 1, &count, nullptr)) {
+    if (!sys().ReadFile(handle, &c, 1, &count, nullptr)) {
       DWORD code = GetLastError();
       // A pipe whose writer has gone is at its end.
       if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) return {};
@@ -331,16 +334,16 @@ class Win32OutputFile final : public OutputFile {
   Result<void> write(std::string_view bytes) override { return write_bytes(handle_.get(), bytes); }
 
   Result<void> restart() override {
-    if (!SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN) ||
-        !SetEndOfFile(handle_.get())) {
+    if (!sys().SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN) ||
+        !sys().SetEndOfFile(handle_.get())) {
       return last_os_error();
     }
     return {};
   }
 
   Result<void> finish() override {
-    if (!FlushFileBuffers(handle_.get())) return last_os_error();
-    if (!CloseHandle(handle_.release())) return last_os_error();
+    if (!sys().FlushFileBuffers(handle_.get())) return last_os_error();
+    if (!sys().CloseHandle(handle_.release())) return last_os_error();
     return {};
   }
 
@@ -354,11 +357,13 @@ class Win32InputFile final : public InputFile {
 
   // Refuses anything but a file on disk that is not a directory; notes the size.
   Result<void> check_regular() {
-    if (GetFileType(handle_.get()) != FILE_TYPE_DISK) {
+    SetLastError(NO_ERROR);
+    if (sys().GetFileType(handle_.get()) != FILE_TYPE_DISK) {
+      if (GetLastError() != NO_ERROR) return last_os_error();
       return Error{ErrorKind::not_a_regular_file, 0, "not a regular file"};
     }
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle_.get(), &info)) return last_os_error();
+    if (!sys().GetFileInformationByHandle(handle_.get(), &info)) return last_os_error();
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       return os_error(kErrorDirectoryNotSupported);
     }
@@ -369,16 +374,20 @@ class Win32InputFile final : public InputFile {
   Result<std::size_t> read(char* buffer, std::size_t size) override {
     DWORD count = 0;
     const DWORD amount = static_cast<DWORD>(std::min<std::size_t>(size, kMaxIoBytes));
-    if (!ReadFile(handle_.get(), buffer, amount, &count, nullptr)) return last_os_error();
+    if (!sys().ReadFile(handle_.get(), buffer, amount, &count, nullptr)) return last_os_error();
     return std::size_t{count};
   }
 
   std::uint64_t size_when_opened() const override { return size_; }
 
-  Result<std::string> state() override { return state_of(handle_.get()); }
+  Result<std::string> state() override {
+    Result<FileState> now = state_of(handle_.get());
+    if (!now) return now.error();
+    return std::move(now.value().identity);
+  }
 
   Result<void> rewind() override {
-    if (!SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+    if (!sys().SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
       return last_os_error();
     }
     return {};
@@ -399,40 +408,12 @@ class Win32FileLock final : public FileLock {
 };
 
 // What the file at `path` is now, as state_of() tells it.
-Result<std::string> state_at(const std::wstring& path) {
-  Handle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+Result<FileState> state_at(const std::wstring& path) {
+  Handle file(sys().CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file.valid()) return last_os_error();
   return state_of(file.get());
-}
-
-// Moves with MOVEFILE_WRITE_THROUGH return only once the move is on disk.
-bool move_file(const std::wstring& from, const std::wstring& to, DWORD flags) {
-  return MoveFileExW(from.c_str(), to.c_str(), flags | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-// The three paths of a replacement, as the system takes them.
-struct ReplacementPaths {
-  std::wstring replacement, live, backup;
-};
-
-Result<ReplacementPaths> replacement_paths(const std::string& replacement, const std::string& live,
-                                           const std::string& backup) {
-  ReplacementPaths paths;
-  for (const auto& [path, wide] :
-       {std::pair{&replacement, &paths.replacement}, std::pair{&live, &paths.live},
-        std::pair{&backup, &paths.backup}}) {
-    Result<std::wstring> converted = api_path(*path);
-    if (!converted) return converted.error();
-    *wide = std::move(converted.value());
-  }
-  return paths;
-}
-
-// Hard link creation errors that mean "this volume has no hard links" (FAT32, exFAT).
-bool means_no_hard_links(DWORD code) {
-  return code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED;
 }
 
 std::string two_digits(unsigned value) {
@@ -485,18 +466,18 @@ class Win32Platform final : public Platform {
     Result<std::wstring> wide = api_path(path);
     if (!wide) return wide.error();
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(wide.value().c_str(), GetFileExInfoStandard, &data)) {
+    if (!sys().GetFileAttributesExW(wide.value().c_str(), GetFileExInfoStandard, &data)) {
       return last_os_error();
     }
     DWORD attributes = data.dwFileAttributes;
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
       // A symbolic link or junction: report what it leads to.
-      Handle target(CreateFileW(wide.value().c_str(), 0,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      Handle target(sys().CreateFileW(wide.value().c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
       if (!target.valid()) return last_os_error();
       BY_HANDLE_FILE_INFORMATION info;
-      if (!GetFileInformationByHandle(target.get(), &info)) return last_os_error();
+      if (!sys().GetFileInformationByHandle(target.get(), &info)) return last_os_error();
       attributes = info.dwFileAttributes;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileType::directory;
@@ -507,7 +488,7 @@ class Win32Platform final : public Platform {
   Result<void> make_directory(const std::string& path) override {
     Result<std::wstring> wide = api_path(path);
     if (!wide) return wide.error();
-    if (CreateDirectoryW(wide.value().c_str(), nullptr)) return {};
+    if (sys().CreateDirectoryW(wide.value().c_str(), nullptr)) return {};
     Error failed = last_os_error();
     // Only a missing parent directory counts as not found here (a missing drive, server or share
     // cannot be made by making parents).
@@ -522,14 +503,15 @@ class Win32Platform final : public Platform {
     if (!wide) return wide.error();
     // Backup semantics let a directory be opened, so that it is reported as one.
     HANDLE handle = INVALID_HANDLE_VALUE;
-    if (!retrying([&] {
-          handle = CreateFileW(wide.value().c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (Result<void> opened = retrying([&] {
+          handle = sys().CreateFileW(
+              wide.value().c_str(), GENERIC_READ,
+              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
           return handle != INVALID_HANDLE_VALUE;
-        })) {
-      return last_os_error();
+        });
+        !opened) {
+      return opened.error();
     }
     auto file = std::make_unique<Win32InputFile>(handle);
     if (Result<void> checked = file->check_regular(); !checked) return checked.error();
@@ -539,8 +521,8 @@ class Win32Platform final : public Platform {
   Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& path) override {
     Result<std::wstring> wide = api_path(path);
     if (!wide) return wide.error();
-    HANDLE handle = CreateFileW(wide.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = sys().CreateFileW(wide.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return last_os_error();
     return std::unique_ptr<OutputFile>(new Win32OutputFile(handle));
   }
@@ -548,13 +530,13 @@ class Win32Platform final : public Platform {
   Result<std::unique_ptr<FileLock>> lock_file(const std::string& path, bool wait) override {
     Result<std::wstring> wide = api_path(path);
     if (!wide) return wide.error();
-    Handle file(CreateFileW(wide.value().c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle file(sys().CreateFileW(wide.value().c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return last_os_error();
     OVERLAPPED start{};
     const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
-    if (!LockFileEx(file.get(), flags, 0, 1, 0, &start)) {
+    if (!sys().LockFileEx(file.get(), flags, 0, 1, 0, &start)) {
       Error failed = last_os_error();
       if (failed.code == ERROR_LOCK_VIOLATION) failed.kind = ErrorKind::busy;
       return failed;
@@ -565,64 +547,82 @@ class Win32Platform final : public Platform {
   Result<void> remove_file(const std::string& path) override {
     Result<std::wstring> wide = api_path(path);
     if (!wide) return wide.error();
-    if (!retrying([&] { return DeleteFileW(wide.value().c_str()) != 0; })) return last_os_error();
+    return retrying([&] { return sys().DeleteFileW(wide.value().c_str()) != 0; });
+  }
+
+  Result<void> wait_until_replaceable(const std::string& path) override {
+    Result<std::wstring> wide = api_path(path);
+    if (!wide) return wide.error();
+    return retrying([&] {
+      return Handle(sys().CreateFileW(wide.value().c_str(), DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr))
+          .valid();
+    });
+  }
+
+  Result<FileState> file_state(const std::string& path) override {
+    Result<std::wstring> wide = api_path(path);
+    if (!wide) return wide.error();
+    return state_at(wide.value());
+  }
+
+  // The attributes that a replacement keeps; not the read-only one, which would keep the next
+  // run from replacing the list.
+  void keep_permissions(const std::string& path, std::uint32_t attributes) override {
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (Result<std::wstring> wide = api_path(path)) {
+      sys().SetFileAttributesW(wide.value().c_str(), attributes & kKept);
+    }
+  }
+
+  Result<void> hard_link(const std::string& existing, const std::string& link) override {
+    Result<std::wstring> from = api_path(existing), to = api_path(link);
+    if (!from) return from.error();
+    if (!to) return to.error();
+    if (sys().CreateHardLinkW(to.value().c_str(), from.value().c_str(), nullptr)) return {};
+    // Volumes without hard links (FAT32, exFAT) answer so.
+    return last_os_error();
+  }
+
+  // Moves with MOVEFILE_WRITE_THROUGH return only once the move is on disk.
+  Result<void> move_file(const std::string& from, const std::string& to, bool replace) override {
+    Result<std::wstring> source = api_path(from), target = api_path(to);
+    if (!source) return source.error();
+    if (!target) return target.error();
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!sys().MoveFileExW(source.value().c_str(), target.value().c_str(), flags)) {
+      return last_os_error();
+    }
     return {};
   }
 
-  Result<void> replace_keeping_backup(const std::string& replacement, const std::string& live,
-                                      const std::string& backup,
-                                      const std::optional<std::string>& live_state) override {
-    Result<ReplacementPaths> paths = replacement_paths(replacement, live, backup);
-    if (!paths) return paths.error();
-    const std::wstring &new_file = paths.value().replacement, &live_file = paths.value().live,
-                       &backup_file = paths.value().backup;
+  Result<void> sync_directory(const std::string&) override { return {}; }
 
-    // Wait for the live list to be free of other programs' handles, so that a replacement that
-    // cannot be made is found before anything is changed.
-    if (!retrying([&] {
-          return Handle(CreateFileW(live_file.c_str(), DELETE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr))
-              .valid();
-        })) {
-      return last_os_error();
-    }
-    Result<std::string> old = state_at(live_file);
-    if (!old) return old.error();
-    if (live_state && old.value() != *live_state) return changed_meanwhile_error();
-    // The new list keeps the attributes that a replacement keeps.
-    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    if (const DWORD attributes = GetFileAttributesW(live_file.c_str());
-        attributes != INVALID_FILE_ATTRIBUTES) {
-      SetFileAttributesW(new_file.c_str(), attributes & kKept);
-    }
+  Result<std::vector<std::string>> directory_names(const std::string& dir) override {
+    const bool ends_in_separator = !dir.empty() && (dir.back() == '\\' || dir.back() == '/');
+    Result<std::wstring> pattern = api_path(dir + (ends_in_separator ? "*" : "\\*"));
+    if (!pattern) return pattern.error();
+    WIN32_FIND_DATAW found;
+    const HANDLE search = sys().FindFirstFileExW(pattern.value().c_str(), FindExInfoBasic, &found,
+                                                 FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return last_os_error();
+    std::vector<std::string> names;
+    Result<std::vector<std::string>> listed = names;
+    do {
+      const std::wstring_view name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (std::optional<std::string> text = to_utf8(name)) names.push_back(std::move(*text));
+    } while (sys().FindNextFileW(search, &found));
+    listed = GetLastError() == ERROR_NO_MORE_FILES ? Result<std::vector<std::string>>(names)
+                                                   : last_os_error();
+    sys().FindClose(search);
+    return listed;
+  }
 
-    // The backup becomes a second name of the live file (an existing name is refused), then the
-    // new file replaces the live name in one step, as long as the live name still names the file
-    // that the backup does (another program's save meanwhile is not replaced unseen).
-    if (retrying([&] {
-          return CreateHardLinkW(backup_file.c_str(), live_file.c_str(), nullptr) != 0;
-        })) {
-      Result<std::string> linked = state_at(backup_file);
-      bool changed = false;
-      const bool moved = linked && retrying([&] {
-                           Result<std::string> now = state_at(live_file);
-                           if (!now || now.value() != linked.value()) return changed = true, false;
-                           return move_file(new_file, live_file, MOVEFILE_REPLACE_EXISTING);
-                         });
-      if (moved) return {};
-      Error failed = !linked   ? linked.error()
-                     : changed ? changed_meanwhile_error()
-                               : last_os_error();
-      // Where even this fails (the file held open all the while), the old list keeps a second
-      // name in the backup folder.
-      retrying([&] { return DeleteFileW(backup_file.c_str()) != 0; });
-      return failed;
-    }
-    DWORD code = GetLastError();
-    if (!means_no_hard_links(code)) return os_error(code);
-    return replace_by_two_moves(replacement, live, backup);
+  bool held_by_another_program(const Error& error) const override {
+    return held(static_cast<DWORD>(error.code));
   }
 
   Result<std::string> local_time_stamp() override {
@@ -708,28 +708,6 @@ bool ends_console_read(std::wstring_view typed, bool& at_line_start) {
     at_line_start = false;
   }
   return false;
-}
-
-Result<void> replace_by_two_moves(const std::string& replacement, const std::string& live,
-                                  const std::string& backup) {
-  Result<ReplacementPaths> paths = replacement_paths(replacement, live, backup);
-  if (!paths) return paths.error();
-  const std::wstring &new_file = paths.value().replacement, &live_file = paths.value().live,
-                     &backup_file = paths.value().backup;
-
-  // Without hard links the live name is briefly absent between the two moves; a file that
-  // another program puts there meanwhile is not replaced, and the old one stays the backup.
-  if (!retrying([&] { return move_file(live_file, backup_file, 0); })) {
-    return last_os_error();
-  }
-  if (!retrying([&] { return move_file(new_file, live_file, 0); })) {
-    Error failed = last_os_error();
-    if (failed.kind == ErrorKind::already_exists || !move_file(backup_file, live_file, 0)) {
-      return changed_meanwhile_error();
-    }
-    return failed;
-  }
-  return {};
 }
 
 }  // namespace win32

@@ -32,9 +32,4 @@ std::string message_part(std::wstring_view message, unsigned long code);
 /// `at_line_start` says whether `typed` begins the line, and is updated.
 bool ends_console_read(std::wstring_view typed, bool& at_line_start);
 
-/// The replacement for volumes without hard links: the live file is moved to `backup` (never over
-/// an existing file), then `replacement` is moved to `live`; a failed second move is undone.
-Result<void> replace_by_two_moves(const std::string& replacement, const std::string& live,
-                                  const std::string& backup);
-
 }  // namespace corvandel::win32

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "result.h"
 #include "tunables.h"
@@ -18,6 +19,13 @@
 namespace corvandel {
 
 enum class FileType { regular, directory, other };
+
+/// What a file is: its identity, size and times of change as one text that differs after any
+/// write to it or its replacement by another file; and its permissions, in the system's terms.
+struct FileState {
+  std::string identity;
+  std::uint32_t permissions = 0;
+};
 
 /// The whole content of a file, in one writable buffer owned by the caller, with room for kSlack
 /// more bytes after it.
@@ -111,18 +119,28 @@ class Platform {
   virtual Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& path) = 0;
   /// Removes the file at `path`.
   virtual Result<void> remove_file(const std::string& path) = 0;
-  /// Puts `replacement` in place at `live`, keeping the previous `live` file at `backup`, so that
-  /// at every instant `live` names either the complete old file or the complete new one; the
-  /// replacement takes the old file's permissions. Refuses an existing `backup` (already_exists),
-  /// and, with changed_meanwhile, a `live` that is no longer `live_state` (as InputFile::state()
-  /// tells it) when given,
-  /// checked just before each step that relies on it. On failure nothing has changed: `live` is as
-  /// it was, `backup` does not exist and `replacement` is still there (but where, on a file system
-  /// without hard links, another program takes the live name while the old file is moved aside:
-  /// that file stays, and the old one stays at `backup`). On success the change is durable.
-  virtual Result<void> replace_keeping_backup(const std::string& replacement,
-                                              const std::string& live, const std::string& backup,
-                                              const std::optional<std::string>& live_state) = 0;
+  /// Waits until no other program's handle keeps the file at `path` from being renamed or
+  /// replaced (at once where open files never stand in the way), as retry_while_held() does.
+  virtual Result<void> wait_until_replaceable(const std::string& path) = 0;
+  /// What the file at `path` is now, as InputFile::state() tells it, and its permissions.
+  virtual Result<FileState> file_state(const std::string& path) = 0;
+  /// Gives the file at `path` those of `permissions` (as file_state() tells them) that a list
+  /// keeps when it is replaced; a hint that may do nothing.
+  virtual void keep_permissions(const std::string& path, std::uint32_t permissions) = 0;
+  /// Makes `link` a second name of the file `existing`. Fails with already_exists when `link` is
+  /// taken, and with unsupported where the volume has no hard links.
+  virtual Result<void> hard_link(const std::string& existing, const std::string& link) = 0;
+  /// Renames `from` to `to`, over an existing `to` when `replace`, else refusing it
+  /// (already_exists). Durable once `to`'s directory is synced.
+  virtual Result<void> move_file(const std::string& from, const std::string& to, bool replace) = 0;
+  /// Makes the names in the directory `dir` durable (nothing to do where moves are written
+  /// through).
+  virtual Result<void> sync_directory(const std::string& dir) = 0;
+  /// The names of the entries of the directory `dir`, "." and ".." left out.
+  virtual Result<std::vector<std::string>> directory_names(const std::string& dir) = 0;
+  /// Whether `error` is a refusal that ends when another program lets go of the file (a sharing
+  /// violation on Windows), so that the step is worth trying again.
+  virtual bool held_by_another_program(const Error& error) const = 0;
 
   // Clock.
 
@@ -148,6 +166,28 @@ Platform& platform();
 void install_platform(Platform* replacement);
 /// This system's implementation, defined by the platform's own source file.
 Platform& native_platform();
+
+/// How long a step that another program's open handle blocks is tried again, in all, and the
+/// shortest and longest pause between two tries: virus scanners and search indexers open every
+/// file that changes, for a moment.
+inline constexpr int kHeldWaitMilliseconds = 2000;
+inline constexpr int kFirstHeldPause = 10;
+inline constexpr int kLongestHeldPause = 500;
+
+/// Runs `step` (which returns a Result) until it succeeds, or fails otherwise than by another
+/// program's hold on a file (as `os` tells), or about two seconds have passed; its last result.
+template <class Step>
+auto retry_while_held(Platform& os, Step step) -> decltype(step()) {
+  for (int waited = 0, pause = kFirstHeldPause;;) {
+    auto result = step();
+    if (result || waited >= kHeldWaitMilliseconds || !os.held_by_another_program(result.error())) {
+      return result;
+    }
+    os.sleep_milliseconds(pause);
+    waited += pause;
+    pause = pause * 2 < kLongestHeldPause ? pause * 2 : kLongestHeldPause;
+  }
+}
 
 /// The characters that separate the components of a path on this system; defined by the
 /// platform's own source file.

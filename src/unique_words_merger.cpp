@@ -8,10 +8,12 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "list_reader.h"
 #include "merged_list.h"
 #include "platform.h"
+#include "replacement.h"
 #include "reports.h"
 #include "word_list.h"
 #include "written_form.h"
@@ -42,10 +44,25 @@ bool is_regular_file(const std::string& path) {
   return type && type.value() == FileType::regular;
 }
 
+// A new list is written beside the live one under the live name and this, then a number.
+constexpr std::string_view kUnfinishedMark = ".new-";
+
+// Whether `name` is that of a new list beside a live one, as create_temporary() names it.
+bool is_unfinished_list(std::string_view name) {
+  for (const ListKind kind : {ListKind::reduced, ListKind::master}) {
+    const std::string prefix = std::string(names_of(kind).live_name) + std::string(kUnfinishedMark);
+    if (name.size() > prefix.size() && name.starts_with(prefix) &&
+        name.find_first_not_of("0123456789", prefix.size()) == std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Creates a file of its own beside `live`; a name left behind by an interrupted run is skipped.
 std::pair<std::string, std::unique_ptr<OutputFile>> create_temporary(const std::string& live) {
   for (int n = 1;; ++n) {
-    std::string path = live + ".new-" + std::to_string(n);
+    std::string path = live + std::string(kUnfinishedMark) + std::to_string(n);
     Result<std::unique_ptr<OutputFile>> file = platform().create_new_file(path);
     if (file) return {path, std::move(file.value())};
     if (file.error().kind != ErrorKind::already_exists || n == 1000) {
@@ -173,7 +190,7 @@ void back_up_list(const std::string& current_file, const std::string& list_dir,
   for (int attempt = 1;; ++attempt) {
     const std::string stamp = stamp_or_fail(temporary);
     const std::string backup = list_dir + std::string(names.backup_prefix) + stamp + ".txt";
-    Result<void> replaced = platform().replace_keeping_backup(temporary, live, backup, read_state);
+    Result<void> replaced = replace_keeping_backup(platform(), temporary, live, backup, read_state);
     if (replaced) return;
     if (replaced.error().kind == ErrorKind::changed_meanwhile) {
       discard_temporary(temporary);
@@ -191,6 +208,14 @@ void back_up_list(const std::string& current_file, const std::string& list_dir,
 }
 
 }  // namespace
+
+void remove_unfinished_lists(const std::string& list_dir) {
+  Result<std::vector<std::string>> names = platform().directory_names(list_dir);
+  if (!names) return;
+  for (const std::string& name : names.value()) {
+    if (is_unfinished_list(name)) discard_temporary(list_dir + name);
+  }
+}
 
 void report_not_a_regular_file(const std::string& path) {
   print_stdout(path + " is missing (or not a regular file)\n");

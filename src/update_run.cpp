@@ -145,6 +145,7 @@ std::string usage_text() {
   const std::string backup_dir = dic_lists + "BU_Previous_Files";
   ensure_backup_directory(backup_dir);
   const std::unique_ptr<FileLock> lock = lock_list_folder(dic_lists);
+  if (lock) remove_unfinished_lists(dic_lists);
 
   const std::string reduced_list = dic_lists + "reduced.txt";
   const std::string update_file = dic_lists + "update_words.txt";

@@ -1,7 +1,7 @@
-// What of the Windows platform layer the whole runs of corvandel.exe under Wine cannot reach:
-// path forms at their edges, the replacement by two moves on volumes without hard links, another
-// program's handle on a list, the state of a file rewritten in place, the lock, missing standard
-// handles, the console's end of input and the out-of-memory exit.
+// What of the Windows platform layer the whole runs and the sweep of its calls do not reach: path
+// forms at their edges, another program's handle on a list, the state of a file rewritten in
+// place, the lock, missing standard handles, the console's end of input and the out-of-memory
+// exit.
 #ifndef UNICODE
 #define UNICODE
 #endif
@@ -10,12 +10,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "platform-win32.h"
 #include "platform.h"
+#include "replacement.h"
 
 namespace corvandel::win32 {
 namespace {
@@ -46,45 +48,11 @@ TEST(ApiPath, FormsAtTheirEdges) {
   }
 }
 
-// Both ways of putting a new list in place, with a hard link and with two moves: each keeps the
-// previous file as the backup, refuses an existing backup and undoes a failed second step.
-TEST(Replacement, WithAHardLinkOrTwoMoves) {
-  const fs::path dir = fs::temp_directory_path() / "corvandel-replacement";
-  fs::remove_all(dir);
-  fs::create_directories(dir / "BU_Previous_Files");
-  const std::string live = (dir / "master.txt").string(), next = live + ".new-1",
-                    backup = (dir / "BU_Previous_Files/master_260203_090507.txt").string();
-  const auto write = [](const std::string& path, const char* text) { std::ofstream(path) << text; };
-  const auto read = [](const std::string& path) {
-    std::ifstream in(path);
-    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<none>";
-  };
-  using Replace = Result<void> (*)(const std::string&, const std::string&, const std::string&);
-  for (const Replace replace : {Replace([](auto&n, auto&l, auto&b) {
-                                  return os().replace_keeping_backup(n, l, b, std::nullopt);
-                                }),
-                                Replace(&replace_by_two_moves)}) {
-    write(live, "OLD");
-    write(next, "NEW");
-    write(backup, "EARLIER");
-    EXPECT_EQ(os().create_new_file(backup).error().kind, ErrorKind::already_exists);
-    EXPECT_EQ(replace(next, live, backup).error().kind, ErrorKind::already_exists);
-    EXPECT_TRUE(read(live) == "OLD" && read(next) == "NEW" && read(backup) == "EARLIER");
-    ASSERT_TRUE(os().remove_file(backup).ok() && replace(next, live, backup).ok());
-    EXPECT_TRUE(read(live) == "NEW" && read(backup) == "OLD" && read(next) == "<none>");
-    ASSERT_TRUE(os().remove_file(backup).ok());
-    EXPECT_EQ(replace(next, live, backup).error().kind, ErrorKind::not_found) << "no new file";
-    EXPECT_TRUE(read(live) == "NEW" && read(backup) == "<none>") << "undone";
-    ASSERT_TRUE(os().remove_file(live).ok());
-  }
-  EXPECT_EQ(os().read_file("\\\\.\\NUL").error().kind, ErrorKind::not_a_regular_file);
-  fs::remove_all(dir);
-}
-
 // Another program at work: a list held open without leave to delete it (as scanners and indexers
-// do) is replaced once it is let go within about two seconds, and otherwise left as it was; a
-// list rewritten in place with its modification time put back is seen to have changed; the lock
-// of a file has one holder at a time.
+// do) is replaced once it is let go within about two seconds, and otherwise left as it was, with
+// no second name left in the backup folder; a list rewritten in place with its modification time
+// put back is seen to have changed; the lock of a file has one holder at a time, and a run that
+// waits for it gets it once the other lets go. A device is no list.
 TEST(Replacement, AnotherProgramAtWork) {
   const fs::path dir = fs::temp_directory_path() / "corvandel-company";
   fs::remove_all(dir);
@@ -99,7 +67,7 @@ TEST(Replacement, AnotherProgramAtWork) {
     std::ofstream(next) << "NEW";
     const HANDLE handle = open(FILE_SHARE_READ);
     std::thread let_go([&] { Sleep(held), CloseHandle(handle); });
-    const Result<void> replaced = os().replace_keeping_backup(next, live, backup, std::nullopt);
+    const Result<void> replaced = replace_keeping_backup(os(), next, live, backup, std::nullopt);
     let_go.join();
     EXPECT_EQ(replaced.ok(), held < 1000);
     EXPECT_EQ(fs::exists(backup), held < 1000) << "no second name left behind";
@@ -115,15 +83,19 @@ TEST(Replacement, AnotherProgramAtWork) {
               WriteFile(handle, "NEX", 3, &count, nullptr) &&
               SetFileTime(handle, nullptr, nullptr, &written) && CloseHandle(handle));
   EXPECT_NE(file.value()->state().value(), before);
-  EXPECT_EQ(os().replace_keeping_backup(next, live, backup, before).error().kind,
+  EXPECT_EQ(replace_keeping_backup(os(), next, live, backup, before).error().kind,
             ErrorKind::changed_meanwhile);
   file.value().reset();
   const std::string lock = (dir / "corvandel.lock").string();
   Result<std::unique_ptr<FileLock>> held = os().lock_file(lock, false);
   ASSERT_TRUE(held.ok());
   EXPECT_EQ(os().lock_file(lock, false).error().kind, ErrorKind::busy);
-  held.value().reset();
-  EXPECT_TRUE(os().lock_file(lock, false).ok());
+  std::atomic<bool> let_go = false;
+  std::thread other([&] { Sleep(300), let_go = true, held.value().reset(); });
+  EXPECT_TRUE(os().lock_file(lock, true).ok());
+  EXPECT_TRUE(let_go) << "the lock was had while the other held it";
+  other.join();
+  EXPECT_EQ(os().read_file("\\\\.\\NUL").error().kind, ErrorKind::not_a_regular_file);
   fs::remove_all(dir);
 }
 

@@ -1,6 +1,8 @@
 // Every system call of a whole run where the file system can fail or the machine stop it, failed
 // (by strace) or killed in turn by one driver, also without hard links. Each run must end as the
 // program's rules say, keep the promise against the model, and let the next run complete.
+#include "sweep.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -17,134 +19,22 @@ namespace corvandel::testing {
 namespace {
 using namespace std::chrono_literals;
 
-// Lists that fill several write blocks when `large`, so that a kill can land inside one.
-Lists sweep_lists(bool large) {
-  Lists lists = kLists;
-  for (int i = 0; large && i < (CORVANDEL_SANITIZED ? 10000 : 50000); ++i) {
-    lists.master +=
-        "\nm" + std::to_string(i * 7 % 50000) + (i % 5 ? "" : "\xC3\xA9") + std::string(24, 'w');
-    lists.update += (i % 3 ? " u" : "\r\nU") + std::to_string(i);
-  }
-  return lists;
-}
-
-// One system call of a successful run, the how-manyth of its name; the platform operation it
-// belongs to, the how-manyth of those, its path; lists replaced and whether one was read before.
-struct Step {
-  std::string name;
-  int occurrence = 0;
-  std::string operation = "", path = "";
-  int nth = 0, replaced_before = 0;
-  bool read_before = false;
-};
-
-// How a run that failed `step` with `code` ends: status, output, error (or the cause in a fatal
-// report) and the number of lists replaced.
-struct Outcome {
-  int status;
-  std::string out, err;
-  int replaced;
-};
-
-Outcome expected(const Step& step, int code, const ListFolder& folder) {
-  const std::string path = folder.base_text() + step.path, op = step.operation;
-  const std::string text =
-      std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")";
-  const Outcome success{0, kBanner + kWritten + kPrompt, "", 2};
-  const auto fatal = [&](const std::string& cause, const std::string& out = kBanner) {
-    return Outcome{101, out, cause + ": " + text, step.replaced_before};
-  };
-  const auto reported = [&](const std::string& out, const std::string& err = "") {
-    return Outcome{1, kBanner + out + kPrompt, err, step.replaced_before};
-  };
-  // Without hard links, the live name taken while the old list is moved aside: left as it is.
-  if (code == EEXIST && step.name == "renameat2" && step.path.ends_with(".new-1")) {
-    const std::string live = path.substr(0, path.size() - 6);
-    return {101, kBanner, "replacing " + live + ": " + changed_meanwhile_error().text,
-            step.replaced_before};
-  }
-  // Tried again, passed over, the next temporary name or stamp, or moved aside by a rename.
-  if (code == EINTR || op == "ignored" || (step.name == "link" && code == EPERM) ||
-      (code == EEXIST && (op == "create_new_file" || op == "replace_keeping_backup")) ||
-      (op == "file_type" && step.path == "DicLists/BU_Previous_Files")) {
-    return success;
-  }
-  if (op == "write_stdout") {  // a closed console swallows what is written to it
-    std::string printed[] = {kBanner, kWritten, kPrompt};
-    if (code == EBADF)
-      return printed[step.nth - 1] = "", Outcome{0, printed[0] + printed[1] + printed[2], "", 2};
-    return fatal("failed printing to stdout",
-                 step.nth > 1 ? printed[0] + (step.nth > 2 ? printed[1] : "") : "");
-  }
-  if (op == "make_directory") return reported("", "Failed to create directory: " + text + "\n");
-  if (op == "file_type" && !step.read_before) {
-    return reported("Update words file, " + path + kNotFound);
-  }
-  if (op == "file_type") return reported(path + " is missing (or not a regular file)\n");
-  if (op == "replace_keeping_backup") return reported("Error renaming file: " + text + "\n");
-  return fatal((op == "open_file"         ? "reading "
-                : op == "create_new_file" ? "creating "
-                                          : "writing ") +
-               path);
-}
-
 // A realistic error for each system call, and those the program treats on their own: EINTR
 // (retried), EPIPE (with SIGPIPE), a closed output, a name already taken, no hard links.
-std::vector<int> errors_of(const Step& step) {
-  const std::string& name = step.name;
-  if (name == "write") return {EIO, EINTR, EPIPE, EBADF};
-  if (name == "read") return {EIO, EINTR};
-  if (name == "link") return {EXDEV, EPERM};
-  if (name == "openat") return {EACCES, EEXIST};
-  if (name == "renameat2") return {EXDEV, EEXIST};
-  return {name == "rename" ? EXDEV : EIO};
-}
-
-// Fails each step of `steps` named in `names` with each of its errors (`code` 0: kills the run
-// there), by `run` in a folder that holds `before`; checks the run, and that a next run completes.
-using Run = std::function<RunResult(const ListFolder&, const Step&, int code)>;
-
-void sweep(const std::vector<Step>& steps, const std::set<std::string>& names, bool kill,
-           const Lists& before, const Run& run) {
-  int swept = 0;
-  for (const Step& step : steps) {
-    if (!names.count(step.name)) continue;
-    for (const int code : kill ? std::vector<int>{0} : errors_of(step)) {
-      SCOPED_TRACE(step.name + " #" + std::to_string(step.occurrence) + " (" + step.operation +
-                   " " + step.path + ") " + (kill ? "killed" : std::strerror(code)));
-      ListFolder folder;
-      folder.write(before);
-      const RunResult r = run(folder, step, code);
-      const auto [reduced, master] = folder.check_promise(before, kill);
-      const Outcome outcome = expected(step, code, folder);
-      if (kill) {
-        EXPECT_EQ(r.status, 128 + SIGKILL);
-      } else {
-        EXPECT_EQ(r.status, outcome.status);
-        EXPECT_EQ(r.out, outcome.out);
-        EXPECT_TRUE(r.status == 101
-                        ? r.err.find(": " + outcome.err + " [kind: ") != std::string::npos
-                        : r.err == outcome.err)
-            << r.err;
-        EXPECT_EQ(reduced + master, outcome.replaced);
-      }
-      for (const std::string& stray : folder.strays()) {
-        EXPECT_TRUE(kill && stray.ends_with(".txt.new-1")) << stray << " left behind";
-      }
-      // The next run (every backup name free a day ahead) completes the update; or, where a kill
-      // between the renames without hard links left a list in its backup alone, reports it missing.
-      TestPlatform next;
-      next.clock_offset = 86400;
-      next.environment["QUILLMERE_DIR"] = folder.base_text();
-      const bool absent =
-          !fs::exists(folder.lists() / "reduced.txt") || !fs::exists(folder.lists() / "master.txt");
-      EXPECT_EQ(run_in_process(next, folder.root()).status, absent ? 1 : 0);
-      const std::string all = model_list({before.master, before.reduced, before.update});
-      EXPECT_TRUE(absent || folder.read().master == all);
-      ++swept;
-    }
+std::vector<Fault> faults_of(const std::string& name) {
+  const auto fault = [](int code, Treatment treatment = Treatment::fails) {
+    return Fault{code, treatment,
+                 std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")"};
+  };
+  if (name == "write") {
+    return {fault(EIO), fault(EINTR, Treatment::retried), fault(EPIPE),
+            fault(EBADF, Treatment::stream_closed)};
   }
-  EXPECT_GE(swept, 4);
+  if (name == "read") return {fault(EIO), fault(EINTR, Treatment::retried)};
+  if (name == "link") return {fault(EXDEV), fault(EPERM, Treatment::no_hard_links)};
+  if (name == "openat") return {fault(EACCES), fault(EEXIST, Treatment::name_taken)};
+  if (name == "renameat2") return {fault(EXDEV), fault(EEXIST, Treatment::name_taken)};
+  return {fault(name == "rename" ? EXDEV : EIO)};
 }
 
 // What no system call shows: the clock failing; the removal of an unfinished list failing after a
@@ -152,7 +42,7 @@ void sweep(const std::vector<Step>& steps, const std::set<std::string>& names, b
 TEST(Sweep, TheClockTheCleanUpOrAReportFailed) {
   const std::tuple<const char*, const char*, int, const char*> cases[] = {
       {"local_time_stamp", "", 101, ": reading the local time: Input/output error"},
-      {"replace_keeping_backup", "remove_file", 1, "Error renaming file: Input/output error"},
+      {"hard_link", "remove_file", 1, "Error renaming file: Input/output error"},
       {"make_directory", "write_stderr", 101, ": failed printing to stderr: Permission denied"}};
   for (const auto& [first, then, status, text] : cases) {
     ListFolder folder;
@@ -184,16 +74,15 @@ ProcessOptions traced(const ListFolder& folder, const std::vector<std::string>& 
   return program_in(folder, strace);
 }
 
-// The system calls of a successful run with `injections` in place, each with the platform
-// operation it belongs to; calls outside the list folder and the standard streams are left out.
+// The system calls of a successful run with `injections` in place, each with what it does for
+// the run; calls outside the list folder and the standard streams are left out.
 std::vector<Step> calls_of_a_run(bool large, const std::vector<std::string>& injections) {
   ListFolder folder;
   folder.write(sweep_lists(large));
   const std::string log = (folder.root() / "trace").string();
   EXPECT_EQ(run_process(traced(folder, injections, log)).status, 0);
-  std::map<std::string, int> counts, operations;
+  std::map<std::string, int> counts;
   std::vector<Step> steps;
-  int replaced = 0;
   bool swapping = false;  // from the new list's creation to its rename
   std::istringstream lines(read_file(log));
   for (std::string line; std::getline(lines, line);) {
@@ -209,43 +98,42 @@ std::vector<Step> calls_of_a_run(bool large, const std::vector<std::string>& inj
     const std::string fd = args.substr(0, args.find_first_of("<,)"));
     if (!step.path.starts_with("DicLists") && fd != "0" && fd != "1") continue;
     const auto has = [&](const char* flag) { return args.find(flag) != std::string::npos; };
+    const bool new_list = has(".new-");
     // The backup folder is flushed between keeping the old list and replacing it, the list folder
     // after (a failure then goes unreported); the live list is looked at again just before it is
     // replaced; a run that cannot take the lock goes on without it.
-    swapping |= name == "openat" && has("O_CREAT") && has(".new-");
-    step.operation = name == "mkdir"    ? "make_directory"
-                     : name == "openat" ? (has("O_DIRECTORY") || has("corvandel.lock") ? "ignored"
-                                           : has("O_CREAT") ? "create_new_file"
-                                                            : "open_file")
-                     : name == "newfstatat" && fd == "AT_FDCWD"
-                         ? (swapping ? "replace_keeping_backup" : "file_type")
-                     : name == "newfstatat" ? "open_file"
-                     : name == "read"       ? (fd == "0" ? "ignored" : "open_file")
-                     : name == "write"      ? (fd == "1" ? "write_stdout" : "write")
-                     : name == "link" || name.starts_with("rename") ? "replace_keeping_backup"
-                     : has(".new-")                                 ? "write"
-                     : name == "fsync" && step.path == "DicLists/BU_Previous_Files"
-                         ? "replace_keeping_backup"
-                         : "ignored";
-    step.nth = ++operations[step.operation];
-    step.replaced_before = replaced;
-    if (name.starts_with("rename") && has(".new-")) ++replaced, swapping = false;
-    step.read_before = operations["open_file"] - (step.operation == "open_file") > 0;
+    swapping |= name == "openat" && has("O_CREAT") && new_list;
+    step.act = name == "mkdir"    ? "make_directory"
+               : name == "openat" ? (has("O_DIRECTORY") || has("corvandel.lock") ? "ignored"
+                                     : has("O_CREAT")                            ? "create"
+                                                                                 : "open")
+               : name == "newfstatat" && fd == "AT_FDCWD" ? (swapping ? "replace" : "look")
+               : name == "newfstatat"         ? (step.path.ends_with(".txt") ? "open" : "ignored")
+               : name == "read"               ? (fd == "0" ? "ignored" : "open")
+               : name == "write" && fd == "1" ? "console"
+               : name == "link"               ? "set_aside"
+               : name.starts_with("rename")   ? (new_list ? "put_in_place" : "set_aside")
+               : new_list                     ? "write"
+               : name == "fsync" && step.path == "DicLists/BU_Previous_Files" ? "replace"
+                                                                              : "ignored";
+    if (step.act == "put_in_place") swapping = false;
+    step.faults = faults_of(name);
     steps.push_back(step);
   }
+  number_steps(steps);
   return steps;
 }
 
 // Fails or kills each call of `names` of a run with `base` injections in place.
 void sweep_calls(const std::vector<std::string>& base, const std::set<std::string>& names,
                  bool kill) {
-  sweep(calls_of_a_run(kill, base), names, kill, sweep_lists(kill),
-        [&](const ListFolder& folder, const Step& step, int code) {
+  sweep(calls_of_a_run(kill, base), names, kill, sweep_lists(kill), 128 + SIGKILL,
+        [&](const ListFolder& folder, const Step& step, const Fault* fault) {
           std::vector<std::string> injections = base;
           injections.push_back(
               step.name +
-              (kill ? ":signal=SIGKILL" : ":error=" + std::string(strerrorname_np(code))) +
-              (code == EPIPE ? ":signal=SIGPIPE" : "") +
+              (fault ? ":error=" + std::string(strerrorname_np(fault->code)) : ":signal=SIGKILL") +
+              (fault && fault->code == EPIPE ? ":signal=SIGPIPE" : "") +
               ":when=" + std::to_string(step.occurrence));
           return run_process(traced(folder, injections));
         });

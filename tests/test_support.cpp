@@ -1,19 +1,26 @@
 #include "test_support.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <chrono>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "merged_list.h"
-#include "platform-posix.h"
 #include "update_run.h"
+
+#ifdef _WIN32
+#include "platform-win32.h"
+#else
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform-posix.h"
+#endif
 
 namespace corvandel::testing {
 
@@ -60,25 +67,30 @@ bool like(std::string_view text, std::string_view pattern) {
 std::string local_stamp(std::time_t when) {
   std::tm local{};
   char text[32];
+#ifdef _WIN32
+  ::localtime_s(&local, &when);
+#else
   ::localtime_r(&when, &local);
+#endif
   return std::string(text, std::strftime(text, sizeof text, "%y%m%d_%H%M%S", &local));
 }
 
 // --- The list folder ---
 
-ListFolder::ListFolder(bool windows, bool in_memory) : windows_(windows) {
+ListFolder::ListFolder(bool under_wine, bool in_memory) : under_wine_(under_wine) {
   const fs::path memory = "/dev/shm";
-  std::string pattern =
-      ((in_memory && fs::is_directory(memory) ? memory : fs::temp_directory_path()) /
-       "corvandel-test-XXXXXX")
-          .string();
-  root_ = ::mkdtemp(pattern.data());
+  const fs::path temporary =
+      in_memory && fs::is_directory(memory) ? memory : fs::temp_directory_path();
+  static std::mt19937_64 random{std::random_device{}()};
+  do {
+    root_ = temporary / ("corvandel-test-" + std::to_string(random() % 1000000000));
+  } while (!fs::create_directory(root_));
   use_base(root_);
 }
 
 std::string ListFolder::program_path(const fs::path& path) const {
-  std::string text = (windows_ ? "Z:" : "") + path.string();
-  if (windows_) std::replace(text.begin(), text.end(), '/', '\\');
+  std::string text = (under_wine_ ? "Z:" : "") + path.string();
+  if (under_wine_) std::replace(text.begin(), text.end(), '/', '\\');
   return text;
 }
 
@@ -103,7 +115,8 @@ std::vector<std::string> ListFolder::strays() const {
                                              "BU_Previous_Files", "corvandel.lock"};
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(lists()))
-    if (!kOwn.count(entry.path().filename())) names.push_back(entry.path().filename());
+    if (!kOwn.count(entry.path().filename().string()))
+      names.push_back(entry.path().filename().string());
   return names;
 }
 
@@ -144,7 +157,11 @@ std::optional<Error> TestPlatform::step(const std::string& name, const std::stri
   if (before_step) before_step(name + " " + path);
   const auto fault = faults_.find({name, ++counts_[name]});
   if (fault == faults_.end()) return std::nullopt;
+#ifdef _WIN32
+  return win32::os_error(static_cast<unsigned long>(fault->second));
+#else
   return posix::os_error(fault->second);
+#endif
 }
 
 Result<std::string> TestPlatform::local_time_stamp() {
@@ -190,6 +207,7 @@ RunResult run_in_process(TestPlatform& platform, const fs::path& working_dir,
 }
 
 // --- Processes ---
+#ifndef _WIN32
 
 RunResult run_process(const ProcessOptions& options) {
   const ListFolder io;
@@ -233,5 +251,7 @@ ProcessOptions program_in(const ListFolder& folder, std::vector<std::string> pre
   options.environment["ASAN_OPTIONS"] = "detect_leaks=0";
   return options;
 }
+
+#endif
 
 }  // namespace corvandel::testing

@@ -17,6 +17,12 @@
 namespace corvandel::testing {
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+inline constexpr bool kNativeWindows = true;
+#else
+inline constexpr bool kNativeWindows = false;
+#endif
+
 /// The list that a merge pass writes from two list texts, read and written with `sizes`; nothing
 /// when one is refused as text that is not UTF-8.
 std::optional<std::string> merged(std::string_view current, std::string_view update,
@@ -37,9 +43,9 @@ struct Lists {
 
 class ListFolder {
  public:
-  /// `windows`: the program is corvandel.exe under Wine, which sees the Linux root as drive Z:.
-  /// `in_memory`: in /dev/shm where there is one, for runs by the thousand.
-  explicit ListFolder(bool windows = false, bool in_memory = false);
+  /// `under_wine`: the program is corvandel.exe under Wine, which sees the Linux root as drive
+  /// Z:. `in_memory`: in /dev/shm where there is one, for runs by the thousand.
+  explicit ListFolder(bool under_wine = false, bool in_memory = false);
   ~ListFolder() { fs::remove_all(root_, ignored_); }
   ListFolder(const ListFolder&) = delete;
   ListFolder& operator=(const ListFolder&) = delete;
@@ -51,7 +57,7 @@ class ListFolder {
   fs::path backup_dir() const { return lists() / "BU_Previous_Files"; }
   /// A path as the program names it; the base directory as QUILLMERE_DIR holds it.
   std::string program_path(const fs::path& path) const;
-  std::string separator() const { return windows_ ? "\\" : "/"; }
+  std::string separator() const { return under_wine_ || kNativeWindows ? "\\" : "/"; }
   std::string base_text() const { return program_path(base_) + separator(); }
   std::string list_path(const std::string& name) const {
     return base_text() + "DicLists" + separator() + name;
@@ -74,7 +80,7 @@ class ListFolder {
   std::pair<bool, bool> check_promise(const Lists& before, bool killed = false) const;
 
  private:
-  bool windows_;
+  bool under_wine_;
   fs::path root_, base_;
   std::error_code ignored_;
 };
@@ -124,11 +130,17 @@ class TestPlatform final : public Platform {
     const auto value = environment.find(name);
     return value == environment.end() ? std::nullopt : std::optional(value->second);
   }
-  Result<void> replace_keeping_backup(const std::string& replacement, const std::string& live,
-                                      const std::string& backup,
-                                      const std::optional<std::string>& state) override {
-    return pass("replace_keeping_backup", live, &Platform::replace_keeping_backup, replacement,
-                live, backup, state);
+  void keep_permissions(const std::string& path, std::uint32_t permissions) override {
+    if (!step("keep_permissions", path)) native_platform().keep_permissions(path, permissions);
+  }
+  Result<void> hard_link(const std::string& existing, const std::string& link) override {
+    return pass("hard_link", existing, &Platform::hard_link, existing, link);
+  }
+  Result<void> move_file(const std::string& from, const std::string& to, bool replace) override {
+    return pass("move_file", from, &Platform::move_file, from, to, replace);
+  }
+  bool held_by_another_program(const Error& error) const override {
+    return native_platform().held_by_another_program(error);
   }
   Result<std::unique_ptr<FileLock>> lock_file(const std::string& path, bool wait) override {
     return pass("lock_file", path, &Platform::lock_file, path, wait);
@@ -138,7 +150,9 @@ class TestPlatform final : public Platform {
   Result<std::unique_ptr<InputFile>> open_file(const std::string& path) override;
   void sleep_milliseconds(int milliseconds) override { ++sleeps, slept_ += milliseconds; }
   [[noreturn]] void exit_process(int status) override { throw ProcessExit{status}; }
-  std::string_view list_dir_separator() const override { return "/"; }
+  std::string_view list_dir_separator() const override {
+    return native_platform().list_dir_separator();
+  }
 
   // clang-format off
 #define CORVANDEL_PASSED_ON(Type, op) \
@@ -147,6 +161,10 @@ class TestPlatform final : public Platform {
   CORVANDEL_PASSED_ON(Result<void>, make_directory)
   CORVANDEL_PASSED_ON(Result<std::unique_ptr<OutputFile>>, create_new_file)
   CORVANDEL_PASSED_ON(Result<void>, remove_file)
+  CORVANDEL_PASSED_ON(Result<void>, wait_until_replaceable)
+  CORVANDEL_PASSED_ON(Result<FileState>, file_state)
+  CORVANDEL_PASSED_ON(Result<void>, sync_directory)
+  CORVANDEL_PASSED_ON(Result<std::vector<std::string>>, directory_names)
 #undef CORVANDEL_PASSED_ON
   // clang-format on
 
@@ -167,6 +185,7 @@ class TestPlatform final : public Platform {
 RunResult run_in_process(TestPlatform& platform, const fs::path& working_dir,
                          const std::function<void()>& what = {});
 
+#ifndef _WIN32
 struct ProcessOptions {
   std::vector<std::string> command;  // the program, then its arguments
   fs::path working_dir;
@@ -179,6 +198,7 @@ RunResult run_process(const ProcessOptions& options);
 
 /// The built Linux program, after `prefix` (strace, say), with QUILLMERE_DIR naming `folder`.
 ProcessOptions program_in(const ListFolder& folder, std::vector<std::string> prefix = {});
+#endif
 
 // Lists of a few words, and what the program prints.
 inline const Lists kLists{"DOG\nEMU", "CAT\r\nant", "bee Ant\nfox \u00E9t\u00E9"};

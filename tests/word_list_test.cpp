@@ -218,7 +218,7 @@ TEST(MergePass, AnotherProgramAtWork) {
   const std::tuple<std::string, std::string, int, std::function<void(const fs::path&)>> rows[] = {
       {"ANT\nBEE", "create_new_file */master.txt.new-1", 1, in_place},
       {"bee\nant", "open_file */reduced.txt", 2, in_place},
-      {"ANT\nBEE", "replace_keeping_backup */master.txt", 1, saved},
+      {"ANT\nBEE", "wait_until_replaceable */master.txt", 1, saved},
       {"ANT\nBEE", "", 0, nullptr}};
   for (const auto& [master, step, nth, act] : rows) {
     SCOPED_TRACE(step);
