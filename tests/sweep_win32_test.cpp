@@ -2,6 +2,7 @@
 // inside it (in a child process), through the platform's table of those calls, by the driver of
 // the Linux sweep; the order of the flushes; other programs at the edges of a replacement.
 #include <gtest/gtest.h>
+#include <process.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -205,47 +206,31 @@ const Refusal kNoHardLinks{"CreateHardLinkW", 1, 0, ERROR_NOT_SUPPORTED};
 // A run in a child process, this program again, ended inside the call `step` (the test
 // SweepChild.EndsInsideACall runs it, as its environment says).
 RunResult run_child(const ListFolder& folder, const Step& step, bool no_hard_links) {
-  const std::pair<const wchar_t*, std::string> variables[] = {
-      {L"CORVANDEL_SWEEP_BASE", folder.base_text()},
-      {L"CORVANDEL_SWEEP_KILL", step.name + " " + std::to_string(step.occurrence)},
-      {L"CORVANDEL_SWEEP_NO_HARD_LINKS", no_hard_links ? "1" : "0"}};
-  for (const auto& [name, value] : variables) {
-    SetEnvironmentVariableW(name, fs::u8path(value).wstring().c_str());
-  }
+  const std::string run = step.name + " " + std::to_string(step.occurrence) + " " +
+                          (no_hard_links ? "1 " : "0 ") + folder.base_text();
+  _wputenv_s(L"CORVANDEL_SWEEP_KILL", fs::u8path(run).wstring().c_str());
   wchar_t program[MAX_PATH];
   GetModuleFileNameW(nullptr, program, MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(program) + L"\" --gtest_filter=SweepChild.*";
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-  const HANDLE nul =
-      CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
-  STARTUPINFOW start{};
-  start.cb = sizeof start, start.dwFlags = STARTF_USESTDHANDLES;
-  start.hStdInput = start.hStdOutput = start.hStdError = nul;
-  PROCESS_INFORMATION child{};
-  DWORD status = 0;
-  if (CreateProcessW(program, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start,
-                     &child)) {
-    if (WaitForSingleObject(child.hProcess, 60000) != WAIT_OBJECT_0) {
-      TerminateProcess(child.hProcess, 1);
-    }
-    GetExitCodeProcess(child.hProcess, &status);
-    CloseHandle(child.hThread), CloseHandle(child.hProcess);
-  }
-  CloseHandle(nul);
-  for (const auto& variable : variables) SetEnvironmentVariableW(variable.first, nullptr);
+  const intptr_t status = _wspawnl(_P_WAIT, program, L"unit_tests", L"--gtest_filter=SweepChild.*",
+                                   L"--gtest_brief=1", nullptr);
+  _wputenv_s(L"CORVANDEL_SWEEP_KILL", L"");
   return {static_cast<int>(status), "", ""};
 }
 
 TEST(SweepChild, EndsInsideACall) {
-  const char* kill = std::getenv("CORVANDEL_SWEEP_KILL");
-  if (kill == nullptr) GTEST_SKIP() << "run by the Windows sweep only";
+  const char* run = std::getenv("CORVANDEL_SWEEP_KILL");
+  if (run == nullptr) GTEST_SKIP() << "run by the Windows sweep only";
   ListFolder folder;  // for its paths alone: the lists are in the folder the parent made
-  folder.use_base(fs::u8path(std::getenv("CORVANDEL_SWEEP_BASE")));
+  std::istringstream what(run);
+  std::string no_hard_links, base;
   Hooked hooked(folder);
-  std::istringstream(kill) >> hooked.kill_name >> hooked.kill_nth;
-  if (std::getenv("CORVANDEL_SWEEP_NO_HARD_LINKS")[0] == '1') hooked.refusals = {kNoHardLinks};
+  what >> hooked.kill_name >> hooked.kill_nth >> no_hard_links >> std::ws;
+  std::getline(what, base);
+  folder.use_base(fs::u8path(base.substr(0, base.size() - 1)));
+  hooked.base = folder.base_text();
+  if (no_hard_links == "1") hooked.refusals = {kNoHardLinks};
   run_hooked(folder);
-  ADD_FAILURE() << "the run was not ended inside " << kill;
+  ADD_FAILURE() << "the run was not ended inside " << run;
 }
 
 // Every call of a run failed with each error it meets, then the run ended inside each call that
