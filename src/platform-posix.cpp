@@ -411,4 +411,8 @@ Platform& native_platform() {
   std::abort();
 }
 
+SystemErrorCause system_error_cause(int code) {
+  return code == EIO ? SystemErrorCause::device_failed : SystemErrorCause::none;
+}
+
 }  // namespace corvandel

@@ -769,4 +769,18 @@ Platform& native_platform() {
   __builtin_unreachable();
 }
 
+SystemErrorCause system_error_cause(int code) {
+  switch (static_cast<DWORD>(code)) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return SystemErrorCause::held_by_another_program;
+    case ERROR_NOT_READY:
+    case ERROR_CRC:
+    case ERROR_IO_DEVICE:
+      return SystemErrorCause::device_failed;
+    default:
+      return SystemErrorCause::none;
+  }
+}
+
 }  // namespace corvandel

@@ -174,4 +174,11 @@ void advise_large_memory(void* p, std::size_t size);
 /// fail-fast path; defined by the platform's own source file.
 [[noreturn]] void fail_out_of_memory(std::size_t bytes);
 
+/// What a system error code tells a user beyond its kind, where it has a usual remedy: a file
+/// that another program holds open, a device that failed.
+enum class SystemErrorCause { none, held_by_another_program, device_failed };
+/// The cause that `code`, this system's error code, names; defined by the platform's own source
+/// file.
+SystemErrorCause system_error_cause(int code);
+
 }  // namespace corvandel

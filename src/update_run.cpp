@@ -77,9 +77,9 @@ void check_update_file(const std::string& update_file) {
   }
   if (type.value() == FileType::other) report_not_a_regular_file(update_file);
   Result<FileData> text = platform().read_file(update_file);
-  if (!text) fatal_failure(text.error(), "reading " + update_file);
+  if (!text) fatal_failure(text.error(), Doing::reading, update_file);
   if (!unicode::is_valid_utf8(text.value().view())) {
-    fatal_failure(invalid_utf8_error(), "reading " + update_file);
+    fatal_failure(invalid_utf8_error(), Doing::reading, update_file);
   }
   if (text.value().size == 0) {
     print_stdout("Update words file, " + update_file +
@@ -138,6 +138,7 @@ std::string usage_text() {
 }
 
 [[noreturn]] void run_update(const Tunables& tunables) {
+  forget_replaced();
   print_stdout("corvandel:\n");
 
   const std::string base = base_directory();
