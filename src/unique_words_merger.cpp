@@ -13,6 +13,7 @@
 #include "merged_list.h"
 #include "platform.h"
 #include "reports.h"
+#include "utf8.h"
 #include "word_list.h"
 #include "written_form.h"
 
@@ -140,6 +141,16 @@ CurrentList open_current(const std::string& path) {
   return {path, std::move(file.value()), std::move(state.value())};
 }
 
+// Reads the rest of the current list, which must be UTF-8 text: a list that is not is reported
+// before an update list without words, however the list would have been read.
+void check_text(CurrentList& current) {
+  const Result<FileData> text = read_rest(*current.file);
+  if (!text) fatal_failure(text.error(), Doing::reading, current.path);
+  if (!unicode::is_valid_utf8(text.value().view())) {
+    fatal_failure(invalid_utf8_error(), Doing::reading, current.path);
+  }
+}
+
 // The kind of list named by the file name (last path component) of `current_file`: "reduced"
 // is looked for first, then "master".
 std::optional<ListKind> list_kind(std::string_view current_file) {
@@ -208,6 +219,7 @@ void merge_word_list(const std::string& current_file, const std::string& update_
   CurrentList current = open_current(current_file);
   WordList update = read_words(update_file, tunables);
   if (update.empty()) {
+    check_text(current);
     print_stdout("No text found in " + update_file + " file. Exiting...\n");
     pause_and_exit();
   }

@@ -107,6 +107,11 @@ const WholeRun kWholeRuns[] = {
      "new text strings to add to the dictionary lists.\n"},
     {"update file of whitespace", [](auto& f) { put(f, "update_words.txt", kSomeWhitespace); },
      "{base}", 1, 0, "No text found in {D}update_words.txt file. Exiting...\n"},
+    {"update file of whitespace, reduced list not UTF-8: the list is judged first",
+     [](auto& f) { put(f, "update_words.txt", "\n"), put(f, "reduced.txt", "\x80"); }, "{base}",
+     101, 0, "",
+     "{D}reduced.txt is not UTF-8 text: *details: fatal error at *.cpp:*: reading "
+     "{D}reduced.txt: stream did not contain valid UTF-8 [kind: invalid data]\n"},
     {"master list not to be opened", nullptr, "{base}", 101, 1, "",
      "{D}master.txt could not be read: access to it was denied.\nThis run already updated "
      "{D}reduced.txt (*\nMake sure that you may read*: reading {D}master.txt: {E} [kind: *13]\n",
