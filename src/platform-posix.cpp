@@ -388,8 +388,8 @@ void advise_large_memory(void* p, std::size_t size) {
 #endif
 }
 
-std::string_view system_help_option() {
-  return "";
+std::span<const std::string_view> system_help_options() {
+  return {};
 }
 
 std::string_view path_separators() {

@@ -737,8 +737,9 @@ Result<void> replace_by_two_moves(const std::string& replacement, const std::str
 // Large pages need a privilege that users do not have.
 void advise_large_memory(void*, std::size_t) {}
 
-std::string_view system_help_option() {
-  return "/?";
+std::span<const std::string_view> system_help_options() {
+  static constexpr std::string_view kOptions[] = {"/?", "/help", "/h", "-?"};
+  return kOptions;
 }
 
 std::string_view path_separators() {

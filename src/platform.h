@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -153,9 +154,10 @@ Platform& native_platform();
 /// platform's own source file.
 std::string_view path_separators();
 
-/// An argument that asks for the usage text by this system's own custom besides --help and -h
-/// ("/?" on Windows), or "" where there is none; defined by the platform's own source file.
-std::string_view system_help_option();
+/// The arguments that ask for the usage text by this system's own custom besides --help and -h
+/// ("/?", "/help", "/h" and "-?" on Windows), none where there are none; defined by the
+/// platform's own source file.
+std::span<const std::string_view> system_help_options();
 
 /// The last component of `path`, split at '/' or '\\' on every system: the name of a source file
 /// in a diagnostic, the file name that tells a list's kind.

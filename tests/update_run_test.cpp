@@ -235,14 +235,14 @@ TEST_F(UpdateRun, EveryMessageAndStatus) {
 TEST_F(UpdateRun, CommandLines) {
   const std::string usage =
       "Usage: corvandel [--help | --version]\n*corvandel(1) and in the README.\n";
-  const std::pair<std::vector<std::string>, std::string> lines[] = {
+  std::vector<std::pair<std::vector<std::string>, std::string>> lines = {
       {{"--help"}, usage},
       {{"-h"}, usage},
-      {{"/?"}, kWindows ? usage : ""},
       {{"--version"}, "corvandel " CORVANDEL_VERSION "\n"},
       {{"--help", "--version"}, ""},
       {{"--HELP"}, ""},
       {{}, ""}};
+  for (const char* o : {"/?", "/help", "/h", "-?"}) lines.push_back({{o}, kWindows ? usage : ""});
   for (const auto& [arguments, shown] : lines) {
     ListFolder folder(kWindows);
     const RunResult r = run(folder, std::nullopt, {}, arguments);
