@@ -374,8 +374,8 @@ void advise_large_memory(void* p, std::size_t size) {
 #endif
 }
 
-std::string_view system_help_option() {
-  return "";
+std::span<const std::string_view> system_help_options() {
+  return {};
 }
 
 std::string_view path_separators() {
@@ -395,6 +395,10 @@ Platform& native_platform() {
     [[maybe_unused]] ssize_t ignored = ::write(2, text, static_cast<std::size_t>(length));
   }
   std::abort();
+}
+
+SystemErrorCause system_error_cause(int code) {
+  return code == EIO ? SystemErrorCause::device_failed : SystemErrorCause::none;
 }
 
 }  // namespace corvandel

@@ -715,8 +715,9 @@ bool ends_console_read(std::wstring_view typed, bool& at_line_start) {
 // Large pages need a privilege that users do not have.
 void advise_large_memory(void*, std::size_t) {}
 
-std::string_view system_help_option() {
-  return "/?";
+std::span<const std::string_view> system_help_options() {
+  static constexpr std::string_view kOptions[] = {"/?", "/help", "/h", "-?"};
+  return kOptions;
 }
 
 std::string_view path_separators() {
@@ -745,6 +746,20 @@ Platform& native_platform() {
   // (0xC0000409), past every exception handler.
   __asm__ volatile("int $0x29" : : "c"(FAST_FAIL_FATAL_APP_EXIT) : "memory");
   __builtin_unreachable();
+}
+
+SystemErrorCause system_error_cause(int code) {
+  switch (static_cast<DWORD>(code)) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return SystemErrorCause::held_by_another_program;
+    case ERROR_NOT_READY:
+    case ERROR_CRC:
+    case ERROR_IO_DEVICE:
+      return SystemErrorCause::device_failed;
+    default:
+      return SystemErrorCause::none;
+  }
 }
 
 }  // namespace corvandel

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -193,9 +194,10 @@ auto retry_while_held(Platform& os, Step step) -> decltype(step()) {
 /// platform's own source file.
 std::string_view path_separators();
 
-/// An argument that asks for the usage text by this system's own custom besides --help and -h
-/// ("/?" on Windows), or "" where there is none; defined by the platform's own source file.
-std::string_view system_help_option();
+/// The arguments that ask for the usage text by this system's own custom besides --help and -h
+/// ("/?", "/help", "/h" and "-?" on Windows), none where there are none; defined by the
+/// platform's own source file.
+std::span<const std::string_view> system_help_options();
 
 /// The last component of `path`, split at '/' or '\\' on every system: the name of a source file
 /// in a diagnostic, the file name that tells a list's kind.
@@ -213,5 +215,12 @@ void advise_large_memory(void* p, std::size_t size);
 /// Reports exhausted memory on standard error and ends the process at once, by the system's
 /// fail-fast path; defined by the platform's own source file.
 [[noreturn]] void fail_out_of_memory(std::size_t bytes);
+
+/// What a system error code tells a user beyond its kind, where it has a usual remedy: a file
+/// that another program holds open, a device that failed.
+enum class SystemErrorCause { none, held_by_another_program, device_failed };
+/// The cause that `code`, this system's error code, names; defined by the platform's own source
+/// file.
+SystemErrorCause system_error_cause(int code);
 
 }  // namespace corvandel

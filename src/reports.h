@@ -4,6 +4,7 @@
 #pragma once
 
 #include <source_location>
+#include <string>
 #include <string_view>
 
 #include "result.h"
@@ -25,10 +26,28 @@ void closing_prompt();
 /// Shows the closing prompt, waits for a line of input and ends the process with status 1.
 [[noreturn]] void pause_and_exit();
 
-/// Reports an unrecoverable failure on standard error, naming the place in the source where it
-/// was detected, and ends the process at once with status 101. `context` says what was being
-/// done, e.g. "reading /lists/DicLists/master.txt".
-[[noreturn]] void fatal_failure(const Error& error, std::string_view context,
+/// What a run was doing when it failed, to its subject (a file, a stream or nothing).
+enum class Doing {
+  reading,        ///< a file, as text
+  creating,       ///< a new list's file
+  writing,        ///< a new list's file
+  replacing,      ///< a list, by its new version
+  printing,       ///< to a standard stream, "stdout" or "stderr"
+  reading_clock,  ///< the local time
+};
+
+/// Reports an unrecoverable failure on standard error and ends the process at once with status
+/// 101. The one report says, for the user, what went wrong with which file (for text that is not
+/// UTF-8: where, and its likely cause), what this run already changed and what to do next; then,
+/// for whoever looks into it, the place in the source where the failure was detected, what was
+/// being done and the error, e.g. "reading /lists/DicLists/master.txt: ... [kind: ...]".
+[[noreturn]] void fatal_failure(const Error& error, Doing doing, std::string_view subject = "",
                                 std::source_location where = std::source_location::current());
+
+/// Notes that this run replaced `list`, keeping its previous version as `backup`, for the fatal
+/// report of a later failure.
+void note_replaced(const std::string& list, const std::string& backup);
+/// Starts a run's note of what it replaced: nothing yet.
+void forget_replaced();
 
 }  // namespace corvandel

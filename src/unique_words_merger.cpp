@@ -15,6 +15,7 @@
 #include "platform.h"
 #include "replacement.h"
 #include "reports.h"
+#include "utf8.h"
 #include "word_list.h"
 #include "written_form.h"
 
@@ -66,7 +67,7 @@ std::pair<std::string, std::unique_ptr<OutputFile>> create_temporary(const std::
     Result<std::unique_ptr<OutputFile>> file = platform().create_new_file(path);
     if (file) return {path, std::move(file.value())};
     if (file.error().kind != ErrorKind::already_exists || n == 1000) {
-      fatal_failure(file.error(), "creating " + path);
+      fatal_failure(file.error(), Doing::creating, path);
     }
   }
 }
@@ -116,8 +117,8 @@ std::string write_temporary(const std::string& live, CurrentList& current, WordL
   if (!written || read_error) {
     file.reset();
     discard_temporary(path);
-    if (read_error) fatal_failure(*read_error, "reading " + current.path);
-    fatal_failure(written.error(), "writing " + path);
+    if (read_error) fatal_failure(*read_error, Doing::reading, current.path);
+    fatal_failure(written.error(), Doing::writing, path);
   }
   return path;
 }
@@ -126,7 +127,7 @@ std::string stamp_or_fail(const std::string& temporary) {
   Result<std::string> stamp = platform().local_time_stamp();
   if (!stamp) {
     discard_temporary(temporary);
-    fatal_failure(stamp.error(), "reading the local time");
+    fatal_failure(stamp.error(), Doing::reading_clock);
   }
   return std::move(stamp.value());
 }
@@ -142,19 +143,29 @@ void wait_for_next_second(const std::string& stamp) {
 // The word sequence of the file at `path`; a file that cannot be read as UTF-8 text is fatal.
 WordList read_words(const std::string& path, const Tunables& tunables) {
   Result<FileData> text = platform().read_file(path);
-  if (!text) fatal_failure(text.error(), "reading " + path);
+  if (!text) fatal_failure(text.error(), Doing::reading, path);
   Result<WordList> list = parse_word_list(std::move(text.value()), tunables);
-  if (!list) fatal_failure(list.error(), "reading " + path);
+  if (!list) fatal_failure(list.error(), Doing::reading, path);
   return std::move(list.value());
 }
 
 // The current list at `path`, opened; a file that cannot be opened is fatal.
 CurrentList open_current(const std::string& path) {
   Result<std::unique_ptr<InputFile>> file = platform().open_file(path);
-  if (!file) fatal_failure(file.error(), "reading " + path);
+  if (!file) fatal_failure(file.error(), Doing::reading, path);
   Result<std::string> state = file.value()->state();
-  if (!state) fatal_failure(state.error(), "reading " + path);
+  if (!state) fatal_failure(state.error(), Doing::reading, path);
   return {path, std::move(file.value()), std::move(state.value())};
+}
+
+// Reads the rest of the current list, which must be UTF-8 text: a list that is not is reported
+// before an update list without words, however the list would have been read.
+void check_text(CurrentList& current) {
+  const Result<FileData> text = read_rest(*current.file);
+  if (!text) fatal_failure(text.error(), Doing::reading, current.path);
+  if (!unicode::is_valid_utf8(text.value().view())) {
+    fatal_failure(invalid_utf8_error(), Doing::reading, current.path);
+  }
 }
 
 // The kind of list named by the file name (last path component) of `current_file`: "reduced"
@@ -190,11 +201,15 @@ void back_up_list(const std::string& current_file, const std::string& list_dir,
   for (int attempt = 1;; ++attempt) {
     const std::string stamp = stamp_or_fail(temporary);
     const std::string backup = list_dir + std::string(names.backup_prefix) + stamp + ".txt";
-    Result<void> replaced = replace_keeping_backup(platform(), temporary, live, backup, read_state);
-    if (replaced) return;
+    Result<void> replaced =
+        replace_keeping_backup(platform(), temporary, live, backup, read_state);
+    if (replaced) {
+      note_replaced(live, backup);
+      return;
+    }
     if (replaced.error().kind == ErrorKind::changed_meanwhile) {
       discard_temporary(temporary);
-      fatal_failure(replaced.error(), "replacing " + live);
+      fatal_failure(replaced.error(), Doing::replacing, live);
     }
     // Two passes of one kind within a second: never overwrite the earlier backup.
     if (replaced.error().kind == ErrorKind::already_exists && attempt < kStampAttempts) {
@@ -230,6 +245,7 @@ void merge_word_list(const std::string& current_file, const std::string& update_
   CurrentList current = open_current(current_file);
   WordList update = read_words(update_file, tunables);
   if (update.empty()) {
+    check_text(current);
     print_stdout("No text found in " + update_file + " file. Exiting...\n");
     pause_and_exit();
   }

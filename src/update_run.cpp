@@ -3,6 +3,7 @@
 // closing prompt; before it, the few command lines that ask for the usage text or the version.
 #include "update_run.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -77,9 +78,9 @@ void check_update_file(const std::string& update_file) {
   }
   if (type.value() == FileType::other) report_not_a_regular_file(update_file);
   Result<FileData> text = platform().read_file(update_file);
-  if (!text) fatal_failure(text.error(), "reading " + update_file);
+  if (!text) fatal_failure(text.error(), Doing::reading, update_file);
   if (!unicode::is_valid_utf8(text.value().view())) {
-    fatal_failure(invalid_utf8_error(), "reading " + update_file);
+    fatal_failure(invalid_utf8_error(), Doing::reading, update_file);
   }
   if (text.value().size == 0) {
     print_stdout("Update words file, " + update_file +
@@ -97,7 +98,8 @@ std::string usage_text() {
   };
   const std::string lists = "<" + std::string(kBaseDirVariable) + ">DicLists" +
                             std::string(platform().list_dir_separator());
-  const std::string_view system_option = system_help_option();
+  std::string help = "-h, --help";
+  for (const std::string_view option : system_help_options()) help += ", " + std::string(option);
   return "Usage: corvandel [--help | --version]\n\n"
          "Run without arguments, corvandel merges the words of the update file into the reduced\n"
          "list, then the reduced list into the master list. Each list is rewritten as the sorted\n"
@@ -109,10 +111,7 @@ std::string usage_text() {
          line(lists + "reduced.txt", "the reduced list") +
          line(lists + "master.txt", "the master list") +
          line(lists + "BU_Previous_Files/", "the versions replaced") + "\n" +
-         line("-h, --help" + std::string(system_option.empty() ? "" : ", ") +
-                  std::string(system_option),
-              "show this text and exit") +
-         line("--version", "show the version and exit") +
+         line(help, "show this text and exit") + line("--version", "show the version and exit") +
          "\nMore in the manual page corvandel(1) and in the README.\n";
 }
 
@@ -123,13 +122,13 @@ std::string usage_text() {
   // update, as a double-click does.
   if (arguments.size() == 2) {
     const std::string_view argument = arguments[1];
-    const std::string_view system_option = system_help_option();
+    const std::span<const std::string_view> system_options = system_help_options();
     if (argument == "--version") {
       print_stdout("corvandel " CORVANDEL_VERSION "\n");
       exit_with(kExitSuccess);
     }
     if (argument == "--help" || argument == "-h" ||
-        (!system_option.empty() && argument == system_option)) {
+        std::find(system_options.begin(), system_options.end(), argument) != system_options.end()) {
       print_stdout(usage_text());
       exit_with(kExitSuccess);
     }
@@ -138,6 +137,7 @@ std::string usage_text() {
 }
 
 [[noreturn]] void run_update(const Tunables& tunables) {
+  forget_replaced();
   print_stdout("corvandel:\n");
 
   const std::string base = base_directory();

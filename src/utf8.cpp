@@ -26,19 +26,19 @@ const Byte* skip_ascii(const Byte* p, const Byte* end) {
   return p;
 }
 
-bool is_valid_utf8(std::string_view text) {
-  const Byte* p = bytes(text.data());
-  const Byte* const end = p + text.size();
-  while (p != end) {
+std::size_t first_ill_formed(std::string_view text) {
+  const Byte* const begin = bytes(text.data());
+  const Byte* const end = begin + text.size();
+  for (const Byte* p = begin; p != end;) {
     if (*p < 0x80) {
       p = skip_ascii(p, end);
       continue;
     }
     const std::size_t length = multibyte_length(p, static_cast<std::size_t>(end - p));
-    if (length == 0) return false;
+    if (length == 0) return static_cast<std::size_t>(p - begin);
     p += length;
   }
-  return true;
+  return std::string_view::npos;
 }
 
 }  // namespace corvandel::unicode

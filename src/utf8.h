@@ -59,9 +59,14 @@ inline bool is_continuation(Byte b) {
 /// The first byte in [p, end) that is not ASCII, or end.
 const Byte* skip_ascii(const Byte* p, const Byte* end);
 
-/// True when `text` is well-formed UTF-8: no overlong forms, no surrogates, nothing above
-/// U+10FFFF, no truncated sequence.
-bool is_valid_utf8(std::string_view text);
+/// Where the first sequence of `text` that is not well-formed UTF-8 starts, or npos when there is
+/// none: no overlong form, no surrogate, nothing above U+10FFFF, no truncated sequence.
+std::size_t first_ill_formed(std::string_view text);
+
+/// True when `text` is well-formed UTF-8.
+inline bool is_valid_utf8(std::string_view text) {
+  return first_ill_formed(text) == std::string_view::npos;
+}
 
 /// What decode_multibyte() gives for a byte that does not start a complete sequence.
 inline constexpr char32_t kNoCodePoint = 0xFFFFFFFF;

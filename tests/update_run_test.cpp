@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <thread>
@@ -51,9 +52,12 @@ std::string expand(std::string text, const ListFolder& folder, const std::string
   return text;
 }
 
+using Fault = std::tuple<const char*, int, int>;  // an operation's nth call fails with an errno
+
 // Runs the program in `folder` with `arguments` (which, but for a few, it does not read) and
 // QUILLMERE_DIR set to `base` (unset when nothing).
 RunResult run(const ListFolder& folder, const std::optional<std::string>& base,
+              [[maybe_unused]] const Fault& fault = {"", 0, 0},
               std::vector<std::string> arguments = {"ignored", "-h"}) {
 #ifdef CORVANDEL_WINDOWS_EXE
   // Wine names Linux files in the locale's character set.
@@ -68,6 +72,7 @@ RunResult run(const ListFolder& folder, const std::optional<std::string>& base,
 #else
   TestPlatform platform;
   if (base) platform.environment["QUILLMERE_DIR"] = *base;
+  if (const auto& [operation, nth, code] = fault; nth) platform.fail(operation, nth, code);
   arguments.insert(arguments.begin(), "corvandel");
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
@@ -88,8 +93,9 @@ struct WholeRun {
   std::optional<std::string> base;  // QUILLMERE_DIR, expanded; nothing: unset
   int status, replaced;             // replaced: 0 neither list, 1 the reduced list, 2 both
   std::string out;                  // between the banner and the prompt
-  std::string err = "";             // for status 101, the fatal report after its source position
+  std::string err = "";             // for status 101, the fatal report after "corvandel: "
   std::string error = "", windows_error = "";  // the system's error text, {E} in out and err
+  Fault fault = {"", 0, 0};                    // on Linux alone
   std::set<std::string> left = {};             // what stays in DicLists beside the lists
 };
 
@@ -102,13 +108,32 @@ const WholeRun kWholeRuns[] = {
      "new text strings to add to the dictionary lists.\n"},
     {"update file of whitespace", [](auto& f) { put(f, "update_words.txt", kSomeWhitespace); },
      "{base}", 1, 0, "No text found in {D}update_words.txt file. Exiting...\n"},
+    {"update file of whitespace, reduced list not UTF-8: the list is judged first",
+     [](auto& f) { put(f, "update_words.txt", "\n"), put(f, "reduced.txt", "\x80"); }, "{base}",
+     101, 0, "",
+     "{D}reduced.txt is not UTF-8 text: *details: fatal error at *.cpp:*: reading "
+     "{D}reduced.txt: stream did not contain valid UTF-8 [kind: invalid data]\n"},
+    {"master list not to be opened", nullptr, "{base}", 101, 1, "",
+     "{D}master.txt could not be read: access to it was denied.\nThis run already updated "
+     "{D}reduced.txt (*\nMake sure that you may read*: reading {D}master.txt: {E} [kind: *13]\n",
+     "Permission denied (os error 13)", "", Fault("open_file", 4, EACCES)},
+    {"update file not to be read", nullptr, "{base}", 101, 0, "",
+     "{D}update_words.txt could not be read: the system reported \"{E}\".\nThis run changed no "
+     "list.\nCheck the disk or device*",
+     "Input/output error (os error 5)", "", Fault("read", 1, EIO)},
+    {"no room for the new list", nullptr, "{base}", 101, 0, "",
+     "The new list {D}reduced.txt.new-1 could not be created: the disk is full.\nThis run changed "
+     "no list.\nFree some space*",
+     "", "", Fault("create_new_file", 1, ENOSPC)},
     {"master list missing", [](auto& f) { fs::remove(f.lists() / "master.txt"); }, "{base}", 1, 1,
      "{D}master.txt is missing (or not a regular file)\n"},
     {"reduced list a folder", [](auto& f) { put(f, "reduced.txt", {}); }, "{base}", 1, 0,
      "{D}reduced.txt is missing (or not a regular file)\n"},
     {"update file a folder", [](auto& f) { put(f, "update_words.txt", {}); }, "{base}", 101, 0, "",
-     "reading {D}update_words.txt: {E} [kind: is a directory*", "Is a directory (os error 21)",
-     "* (os error 336)"},
+     "{D}update_words.txt could not be read: it is a folder, not a file.\nThis run changed no "
+     "list.\nPut a text file in its place*\ndetails: fatal error at *.cpp:*: reading "
+     "{D}update_words.txt: {E} [kind: is a directory*",
+     "Is a directory (os error 21)", "* (os error 336)"},
     {"a file as the backup folder", [](auto& f) { put(f, "BU_Previous_Files", "x"); }, "{base}", 1,
      0, "", "Failed to create directory: {E}\n", "File exists (os error 17)", "* (os error 183)"},
     {"a file above the backup folder", [](auto& f) { write_file(f.root() / "outer", ""); },
@@ -139,13 +164,14 @@ const WholeRun kWholeRuns[] = {
          put(f, name, "half");
        }
      },
-     "{base}", 0, 2, kWritten, "", "", "", {"notes.txt", "reduced.txt.new-", "reduced.txt.new-x"}},
+     "{base}", 0, 2, kWritten, "", "", "", {"", 0, 0},
+     {"notes.txt", "reduced.txt.new-", "reduced.txt.new-x"}},
     {"an unfinished list kept by a run without the lock (a folder in its place)",
      [](auto& f) {
        put(f, "corvandel.lock", {});
        put(f, "reduced.txt.new-1", "half");
      },
-     "{base}", 0, 2, kWritten, "", "", "", {"reduced.txt.new-1"}},
+     "{base}", 0, 2, kWritten, "", "", "", {"", 0, 0}, {"reduced.txt.new-1"}},
     {"every backup name of the coming minute taken",
      [](auto& f) {
        fs::create_directories(f.backup_dir());
@@ -181,39 +207,42 @@ class UpdateRun : public ::testing::Test {
   }
 };
 
-TEST_F(UpdateRun, EveryMessageAndStatus) {
-  for (const WholeRun& c : kWholeRuns) {
-    SCOPED_TRACE(c.what);
-    ListFolder folder(kWindows);
-    folder.write(kLists);
-    if (c.setup) c.setup(folder);
-    const Lists before = folder.read();
-    const std::vector<fs::path> earlier = folder.backups("reduced");
-    const std::time_t start = std::time(nullptr);
-    const RunResult r = run(folder, c.base ? std::optional(expand(*c.base, folder)) : std::nullopt);
-    // Standard error, after the output: a fatal report, or what the program printed there.
-    const std::string error = kWindows ? c.windows_error : c.error,
-                      err = expand(c.err, folder, error);
-    const std::string tail =
-        c.status == 101 ? "corvandel: fatal error at *.cpp:*: " + err + "*" : kPrompt + err;
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_TRUE(like(r.out + r.err, kBanner + expand(c.out, folder, error) + tail))
-        << r.out + r.err;
-    if (!earlier.empty()) {  // the backups of earlier runs stay as they are, and so do the lists
-      EXPECT_TRUE(folder.backups("reduced") == earlier && folder.read().reduced == before.reduced);
-    } else if (fs::is_regular_file(folder.lists() / "reduced.txt")) {
-      const auto [reduced, master] = folder.check_promise(before);
-      EXPECT_EQ(reduced + master, c.replaced);
-      std::set<std::string> stamps;  // backups are named by the local time of the run
-      for (std::time_t t = start; t <= std::time(nullptr); ++t) stamps.insert(local_stamp(t));
-      for (const std::string kind : {"reduced", "master"}) {
-        for (const fs::path& backup : folder.backups(kind))
-          EXPECT_TRUE(stamps.count(backup.filename().string().substr(kind.size() + 1, 13)));
-      }
+// Runs `c` and checks its output, its status and the lists it leaves.
+void check_run(const WholeRun& c) {
+  SCOPED_TRACE(c.what);
+  if (kWindows && std::get<1>(c.fault)) return;
+  ListFolder folder(kWindows);
+  folder.write(kLists);
+  if (c.setup) c.setup(folder);
+  const Lists before = folder.read();
+  const std::vector<fs::path> earlier = folder.backups("reduced");
+  const std::time_t start = std::time(nullptr);
+  const RunResult r =
+      run(folder, c.base ? std::optional(expand(*c.base, folder)) : std::nullopt, c.fault);
+  // Standard error, after the output: a fatal report, or what the program printed there.
+  const std::string error = kWindows ? c.windows_error : c.error,
+                    err = expand(c.err, folder, error);
+  const std::string tail = (c.status == 101 ? "corvandel: " : kPrompt) + err;
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_TRUE(like(r.out + r.err, kBanner + expand(c.out, folder, error) + tail)) << r.out + r.err;
+  if (!earlier.empty()) {  // the backups of earlier runs stay as they are, and so do the lists
+    EXPECT_TRUE(folder.backups("reduced") == earlier && folder.read().reduced == before.reduced);
+  } else if (fs::is_regular_file(folder.lists() / "reduced.txt")) {
+    const auto [reduced, master] = folder.check_promise(before);
+    EXPECT_EQ(reduced + master, c.replaced);
+    std::set<std::string> stamps;  // backups are named by the local time of the run
+    for (std::time_t t = start; t <= std::time(nullptr); ++t) stamps.insert(local_stamp(t));
+    for (const std::string kind : {"reduced", "master"}) {
+      for (const fs::path& backup : folder.backups(kind))
+        EXPECT_TRUE(stamps.count(backup.filename().string().substr(kind.size() + 1, 13)));
     }
-    const std::vector<std::string> strays = folder.strays();
-    EXPECT_EQ(std::set(strays.begin(), strays.end()), c.left);
   }
+  const std::vector<std::string> strays = folder.strays();
+  EXPECT_EQ(std::set(strays.begin(), strays.end()), c.left);
+}
+
+TEST_F(UpdateRun, EveryMessageAndStatus) {
+  for (const WholeRun& c : kWholeRuns) check_run(c);
 }
 
 // The usage text and the version, for one argument that asks for them; nothing else is read, and
@@ -221,23 +250,98 @@ TEST_F(UpdateRun, EveryMessageAndStatus) {
 TEST_F(UpdateRun, CommandLines) {
   const std::string usage =
       "Usage: corvandel [--help | --version]\n*corvandel(1) and in the README.\n";
-  const std::pair<std::vector<std::string>, std::string> lines[] = {
+  std::vector<std::pair<std::vector<std::string>, std::string>> lines = {
       {{"--help"}, usage},
       {{"-h"}, usage},
-      {{"/?"}, kWindows ? usage : ""},
       {{"--version"}, "corvandel " CORVANDEL_VERSION "\n"},
       {{"--help", "--version"}, ""},
       {{"--HELP"}, ""},
       {{}, ""}};
+  for (const char* o : {"/?", "/help", "/h", "-?"}) lines.push_back({{o}, kWindows ? usage : ""});
   for (const auto& [arguments, shown] : lines) {
     ListFolder folder(kWindows);
-    const RunResult r = run(folder, std::nullopt, arguments);
+    const RunResult r = run(folder, std::nullopt, {}, arguments);
     EXPECT_EQ(r.status, shown.empty() ? 1 : 0) << arguments.size();
     EXPECT_TRUE(shown.empty() || (like(r.out, shown) && fs::is_empty(folder.lists()))) << r.out;
   }
 }
 
-#ifndef CORVANDEL_WINDOWS_EXE
+// Files that are not UTF-8 text in the place of each list: the report tells where, the bytes, their
+// likely cause, what the run changed and what to do.
+struct BadFile {
+  std::string what, content, where, cause = "";  // the cause with its line end
+};
+
+// Words in written form, one with a byte that continues no character in a piece of its own.
+std::string long_list_with_a_stray_byte() {
+  std::string list;
+  char word[16];
+  for (int i = 0; i < 200000; ++i) list.append(word, std::snprintf(word, 16, "W%06d\u00C9\n", i));
+  list.pop_back();
+  return list.insert(1500003, "\x80");
+}
+
+const std::string kUtf16 = "It seems to be saved as UTF-16 ('Unicode' in Notepad)";
+const std::string kAnsi = "It seems to be saved in an ANSI code page (Windows-1252, Latin-1), in ";
+const std::string kStray = "byte that continues a character where none began";
+const std::string kUnended = "the start of a character without the bytes that end it";
+const std::string kMark = "1, column 1 (byte offset 0) it holds the bytes ";
+const BadFile kBadFiles[] = {
+    {"UTF-16 LE", std::string("\xFF\xFE\x63\0a\0f\0\xE9\0", 10),
+     kMark + "FF FE, the byte-order mark of UTF-16 (little-endian)", kUtf16 + ".\n"},
+    {"UTF-16 BE", std::string("\xFE\xFF\0c\0a\0f\0\xE9", 10),
+     kMark + "FE FF, the byte-order mark of UTF-16 (big-endian)", kUtf16 + ".\n"},
+    {"UTF-16 LE without its mark", std::string("c\0a\0f\0\xE9\0", 8),
+     "1, column 7 (byte offset 6) it holds the byte E9, " + kUnended,
+     kUtf16 + ": NUL bytes stand between its letters.\n"},
+    {"Windows-1252", "tea\r\n\x93quoted\x94 caf\xE9",
+     "2, column 1 (byte offset 5) it holds the byte 93, a " + kStray,
+     kAnsi + "which 93 is \"\u201C\".\n"},
+    {"Latin-1", "apple\nna\xEFve", "2, column 3 (byte offset 8) it holds the byte EF, " + kUnended,
+     kAnsi + "which EF is \"\u00EF\".\n"},
+    {"cut off", "\u00E9t\u00E9\n\xE2\x82",
+     "2, column 1 (byte offset 6) it holds the bytes E2 82, a character cut off*",
+     "It seems to be cut off: it ends inside a character.\n"},
+    {"a stray byte in a long list in written form", long_list_with_a_stray_byte(),
+     "150001, column 4 (byte offset 1500003) it holds the byte 80, a " + kStray},
+    {"an overlong form", "ant \u00E9t\u00E9\n  b\xE0\x80\xAF",
+     "2, column 4 (byte offset 13) it holds the bytes E0 80 AF, an overlong form, which UTF-8*"}};
+
+TEST_F(UpdateRun, TextThatIsNotUtf8InEachList) {
+  for (const BadFile& bad : kBadFiles) {
+    for (const std::string file : {"update_words.txt", "reduced.txt", "master.txt"}) {
+      const bool in_master = file == "master.txt";
+      check_run({bad.what + " in " + file,
+                 [&](auto& f) { write_file(f.lists() / file, bad.content); }, "{base}", 101,
+                 in_master, "",
+                 "{D}" + file + " is not UTF-8 text: at line " + bad.where + ".\n" + bad.cause +
+                     (in_master ? "This run already updated {D}reduced.txt (its previous version "
+                                  "is {D}BU_Previous_Files/reduced_######_######.txt); running*"
+                                : "This run changed no list.") +
+                     "\nSave it as UTF-8*and run the update again.\ndetails: fatal error at *: "
+                     "reading {D}" +
+                     file + ": stream did not contain valid UTF-8*"});
+    }
+  }
+}
+
+#ifdef CORVANDEL_WINDOWS_EXE
+// A list that another program holds open without sharing: the report says to close that program.
+TEST_F(UpdateRun, AListHeldOpenByAnotherProgram) {
+  FILE* holder = nullptr;
+  ::setenv("WINEPREFIX", CORVANDEL_WINE_PREFIX, 0);
+  const auto hold = [&](auto& f) {
+    const std::string command = "exec " CORVANDEL_WINE_LOADER " " CORVANDEL_HOLD_FILE_EXE " '";
+    holder = ::popen((command + f.list_path("master.txt") + "'").c_str(), "r");
+    EXPECT_EQ(std::fgetc(holder), 'h') << "the list is held";
+  };
+  check_run({"master list held", hold, "{base}", 101, 1, "",
+             "{D}master.txt could not be read: another program has it open.\nThis run already "
+             "updated *\nClose the program that has it open*details: *{E}*",
+             "", "Sharing violation.*(os error 32)"});
+  ::pclose(holder);
+}
+#else
 TEST_F(UpdateRun, NotARegularFileInPlaceOfEachFile) {
   using Place = std::function<void(const fs::path&)>;
   const Place stands[] = {
@@ -274,7 +378,7 @@ TEST_F(UpdateRun, NotARegularFileInPlaceOfEachFile) {
           : file != "update_words.txt" || stand == 1 || stand == 2 || stand == 5
               ? path + " is missing (or not a regular file)\n" + kPrompt
           : stand == 3 ? "Update words file, " + path + kNotFound + kPrompt
-                       : "corvandel: fatal error at *: reading " + path + ": *";
+                       : "corvandel: *details: fatal error at *: reading " + path + ": *";
       EXPECT_TRUE(like(r.out + r.err, kBanner + expected)) << r.out + r.err;
       const bool done = file == "master.txt" || (file == "BU_Previous_Files" && a_folder);
       if (file != "reduced.txt") {

@@ -17,3 +17,6 @@ add_test(NAME windows_unit_tests COMMAND unit_tests)
 # The model's data, as Wine names the Linux folder that holds it.
 target_compile_definitions(unit_tests PRIVATE CORVANDEL_TEST_DATA="Z:${CMAKE_CURRENT_SOURCE_DIR}/data"
   CORVANDEL_SANITIZED=0)
+
+# What the Wine tests run beside corvandel.exe: a program that holds a list open.
+add_executable(hold_file hold_file.cpp)

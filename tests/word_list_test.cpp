@@ -135,7 +135,8 @@ TEST(MergeDifferential, WholeRunsWithSmallSizes) {
     maker.sizes = {64 + maker.pick(449), 1 + maker.pick(300), 1 + maker.pick(600),
                    1 + maker.pick(40), maker.pick(2) == 0};
     const std::size_t size = round % 250 == 0 ? 5000 : round % 10 == 0 ? 2 : 150;
-    const Lists lists{maker.list(size), maker.list(size), maker.list(size / 3 + 1)};
+    const Lists lists{maker.list(size), maker.list(size),  // now and then an update of whitespace
+                      round % 10 == 1 ? maker.space() : maker.list(size / 3 + 1)};
     SCOPED_TRACE(::testing::PrintToString(lists.master) + "\n+ " +
                  ::testing::PrintToString(lists.reduced) + "\n+ " +
                  ::testing::PrintToString(lists.update));
@@ -147,11 +148,11 @@ TEST(MergeDifferential, WholeRunsWithSmallSizes) {
     const RunResult r = run_in_process(platform, folder.root(), [&] { run_update(maker.sizes); });
     // A read failed on purpose ends the run at once, with nothing changed by its pass.
     const bool failed_read = r.err.find(": Input/output error") != std::string::npos;
-    // The update file is refused when empty or without words, any list when it is not UTF-8.
+    // Refused, in this order: an empty update file, a list not UTF-8, an update without words.
     const std::pair<int, int> outcome = lists.update.empty()                 ? std::pair(1, 0)
                                         : !model_words(lists.update)         ? std::pair(101, 0)
-                                        : model_words(lists.update)->empty() ? std::pair(1, 0)
                                         : !model_words(lists.reduced)        ? std::pair(101, 0)
+                                        : model_words(lists.update)->empty() ? std::pair(1, 0)
                                         : !model_words(lists.master)         ? std::pair(101, 1)
                                                                              : std::pair(0, 2);
     ASSERT_EQ(r.status, failed_read ? 101 : outcome.first) << r.out << r.err;
