@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     corvandel::merge_word_list(dir + "reduced.txt", dir + "update_words.txt", dir, sizes);
   });
   const auto words = model_words(update);
-  const int status = !words ? 101 : words->empty() ? 1 : !model_words(current) ? 101 : -1;
+  // A current list that is not UTF-8 is reported before an update list without words.
+  const int status = !words || !model_words(current) ? 101 : words->empty() ? 1 : -1;
   const std::vector<fs::path> kept = folder.backups("reduced");
   const std::string live = read_file(folder.lists() / "reduced.txt");
   const bool agree = r.status == status && folder.strays().empty() &&
