@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "list_reader.h"
-#include "merged_list.h"
-#include "upper_case.h"
-#include "utf8.h"
-#include "word_list.h"
-#include "word_sort.h"
-#include "written_form.h"
+#include "list/list_reader.h"
+#include "list/merged_list.h"
+#include "text/upper_case.h"
+#include "text/utf8.h"
+#include "list/word_list.h"
+#include "list/word_sort.h"
+#include "list/written_form.h"
 
 namespace {
 using namespace corvandel;

@@ -2,7 +2,7 @@
 // into the master list, keeping each replaced list as a time-stamped backup.
 #include <cstddef>
 
-#include "update_run.h"
+#include "run/update_run.h"
 
 int main(int argc, char** argv) {
   corvandel::run_program({argv, static_cast<std::size_t>(argc)});

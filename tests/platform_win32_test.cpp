@@ -15,9 +15,9 @@
 #include <fstream>
 #include <thread>
 
-#include "platform-win32.h"
-#include "platform.h"
-#include "replacement.h"
+#include "platform/platform-win32.h"
+#include "platform/platform.h"
+#include "platform/replacement.h"
 
 namespace corvandel::win32 {
 namespace {

@@ -13,8 +13,8 @@
 #include <tuple>
 #include <type_traits>
 
-#include "platform-win32-calls.h"
-#include "platform-win32.h"
+#include "platform/platform-win32-calls.h"
+#include "platform/platform-win32.h"
 #include "sweep.h"
 
 namespace corvandel::testing {

@@ -8,18 +8,18 @@
 #include <random>
 #include <thread>
 
-#include "merged_list.h"
-#include "update_run.h"
+#include "list/merged_list.h"
+#include "run/update_run.h"
 
 #ifdef _WIN32
-#include "platform-win32.h"
+#include "platform/platform-win32.h"
 #else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform-posix.h"
+#include "platform/platform-linux.h"
 #endif
 
 namespace corvandel::testing {
@@ -160,7 +160,7 @@ std::optional<Error> TestPlatform::step(const std::string& name, const std::stri
 #ifdef _WIN32
   return win32::os_error(static_cast<unsigned long>(fault->second));
 #else
-  return posix::os_error(fault->second);
+  return linux_os::os_error(fault->second);
 #endif
 }
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "model.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace corvandel::testing {
 namespace fs = std::filesystem;

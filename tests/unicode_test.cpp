@@ -5,11 +5,11 @@
 
 #include <cstdint>
 
-#include "block_scan.h"
+#include "text/block_scan.h"
 #include "test_support.h"
-#include "upper_case.h"
-#include "utf8.h"
-#include "whitespace.h"
+#include "text/upper_case.h"
+#include "text/utf8.h"
+#include "text/whitespace.h"
 
 namespace corvandel::unicode {
 namespace {

@@ -1,7 +1,7 @@
 // Whole update runs: every message and exit status, the base directory, odd things in place of
 // the files, backups; in-process on Linux and, built with CORVANDEL_WINDOWS_EXE, as corvandel.exe
 // under Wine. What only a real process shows (its environment, exhausted memory) runs as one.
-#include "update_run.h"
+#include "run/update_run.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The list format and the merge pass: chosen lists, whole runs on random lists against the model
 // with small sizes, the pass's own rules, and other programs at work meanwhile.
-#include "word_list.h"
+#include "list/word_list.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <fstream>
 #include <random>
 
-#include "merged_list.h"
+#include "list/merged_list.h"
 #include "test_support.h"
-#include "unique_words_merger.h"
-#include "update_run.h"
+#include "run/unique_words_merger.h"
+#include "run/update_run.h"
 
 namespace corvandel::testing {
 namespace {

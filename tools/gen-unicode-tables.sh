@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Regenerates src/unicode_tables.inc, and the tests' model data in tests/data, from the Unicode
+# Regenerates src/text/unicode_tables.inc, and the tests' model data in tests/data, from the Unicode
 # data published on npm as @unicode/unicode-<version>. The package is fetched into a temporary
 # folder, never into the repo.
 # Needs node and npm. Usage: tools/gen-unicode-tables.sh
@@ -18,4 +18,4 @@ tar -xzf "${tarball}" package/package.json package/Simple_Case_Mapping/Uppercase
   package/Special_Casing/Uppercase package/Binary_Property/White_Space package/decode-ranges.mjs
 
 node "${repo_root}/tools/gen_unicode_tables.mjs" "${work_dir}/package" \
-  "${repo_root}/src/unicode_tables.inc" "${repo_root}/tests/data"
+  "${repo_root}/src/text/unicode_tables.inc" "${repo_root}/tests/data"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "test_support.h"
-#include "unique_words_merger.h"
+#include "run/unique_words_merger.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace corvandel::testing;

@@ -1,0 +1,340 @@
+// Merging two lists and writing the result: each list is walked in order (a list in written form
+// along its own text), and the words go out in large blocks, runs of consecutive words of one
+// list copied at once.
+#include "list/merged_list.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "base/bytes.h"
+#include "list/word_key.h"
+#include "list/word_sort.h"
+
+namespace corvandel {
+namespace {
+
+// Gathers words into large blocks for the output file. Words that follow each other in a list's
+// text, separated by a single LF, are copied as one run: a list already in written form is
+// copied in long stretches, and a run that fills a block is written straight from the text.
+class ListWriter {
+ public:
+  ListWriter(OutputFile& out, std::size_t block_size)
+      : out_(out),
+        block_(std::make_unique_for_overwrite<char[]>(block_size)),
+        block_size_(block_size) {}
+
+  void add(const WordList& list, WordRef ref) {
+    const std::string_view word = list.word(ref);
+    if (list.in_text(ref)) {
+      return add_text(list.text().data(),
+                      static_cast<std::uint64_t>(word.data() - list.text().data()), word.size());
+    }
+    end_of_text();
+    put_word(word);
+  }
+
+  // Adds the `length` bytes of the text at `base`, from `offset`: one word, or several separated
+  // by LFs.
+  [[gnu::always_inline]] void add_text(const char* base, std::uint64_t offset,
+                                       std::uint64_t length) {
+    if (base == run_base_ && offset == run_end_ + 1 && base[run_end_] == '\n') {
+      run_end_ = offset + length;
+      return;
+    }
+    end_of_text();
+    run_base_ = base;
+    run_begin_ = offset;
+    run_end_ = offset + length;
+  }
+
+  // Copies the run of words waiting, before the text it lies in changes.
+  void end_of_text() {
+    if (run_base_ == nullptr) return;
+    put_word(std::string_view(run_base_ + run_begin_, run_end_ - run_begin_));
+    run_base_ = nullptr;
+  }
+
+  bool ok() const { return status_.ok(); }
+
+  Result<void> finish() {
+    end_of_text();
+    if (status_ && used_ != 0) status_ = out_.write(std::string_view(block_.get(), used_));
+    used_ = 0;
+    return status_;
+  }
+
+ private:
+  void put_word(std::string_view word) {
+    if (!first_ && used_ < block_size_) {
+      block_[used_++] = '\n';
+    } else if (!first_) {
+      put("\n");
+    }
+    first_ = false;
+    put(word);
+  }
+
+  void put(std::string_view bytes) {
+    if (!status_) return;
+    if (used_ + bytes.size() > block_size_) {
+      status_ = out_.write(std::string_view(block_.get(), used_));
+      used_ = 0;
+      if (!status_) return;
+      if (bytes.size() >= block_size_) {
+        status_ = out_.write(bytes);
+        return;
+      }
+    }
+    std::memcpy(block_.get() + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
+  }
+
+  OutputFile& out_;
+  std::unique_ptr<char[]> block_;
+  const std::size_t block_size_;
+  std::size_t used_ = 0;
+  bool first_ = true;
+  Result<void> status_;
+  // The run of words waiting to be copied: [run_begin_, run_end_) of the text at run_base_.
+  const char* run_base_ = nullptr;
+  std::uint64_t run_begin_ = 0;
+  std::uint64_t run_end_ = 0;
+};
+
+// A list's words in written form, as the written-form check has judged them: the LF-separated
+// pieces of data[begin, end), in strictly ascending order, where `readable` bytes from `data` on
+// may be loaded.
+struct WrittenText {
+  const char* data = nullptr;
+  std::uint64_t readable = 0, begin = 0, end = 0;
+
+  // The offset of the first LF from `offset` on, or the end. Words are short: eight bytes at a
+  // time, the LFs among them found in a register (the first zero byte of x ^ LFs is exact).
+  std::uint64_t line_feed_from(std::uint64_t offset) const {
+    if constexpr (std::endian::native == std::endian::little) {
+      constexpr std::uint64_t kEachByte = 0x0101010101010101;
+      for (std::uint64_t at = offset; at < end; at += 8) {
+        const std::uint64_t x = load8(data + at) ^ (0x0A * kEachByte);
+        const std::uint64_t zero = (x - kEachByte) & ~x & (0x80 * kEachByte);
+        if (zero != 0) return std::min<std::uint64_t>(at + (std::countr_zero(zero) >> 3), end);
+      }
+      return end;
+    }
+    const void* lf = std::memchr(data + offset, '\n', static_cast<std::size_t>(end - offset));
+    return lf == nullptr ? end : static_cast<std::uint64_t>(static_cast<const char*>(lf) - data);
+  }
+
+  // The start of the first word that begins after `offset`, or the end.
+  std::uint64_t word_after(std::uint64_t offset) const {
+    return std::min(line_feed_from(offset) + 1, end);
+  }
+
+  // The word that starts at `start`, up to the next LF or the end, and its key.
+  std::string_view word_at(std::uint64_t start) const {
+    return {data + start, static_cast<std::size_t>(line_feed_from(start) - start)};
+  }
+  std::uint64_t key_at(std::uint64_t start, std::string_view word) const {
+    return word_key(word.data(), word.size(), static_cast<std::size_t>(readable - start));
+  }
+
+  // Whether the word from `start` to the LF at `lf` sorts below (key, word).
+  bool below(std::uint64_t start, std::uint64_t lf, std::uint64_t key,
+             std::string_view word) const {
+    const std::string_view here(data + start, static_cast<std::size_t>(lf - start));
+    return sorts_below(key_at(start, here), here, key, word);
+  }
+
+  // The start of the first word after the one at `start`, which sorts below (key, word), that
+  // does not, or the end. The first few words are looked at one by one, as the words of two
+  // lists often lie close together; then, as the words stand in order, the search leaps ahead,
+  // each leap twice the last, halves what is left, and walks the last few words: in a long list
+  // with few words to add, most of the list goes by unread.
+  std::uint64_t first_not_below(std::uint64_t start, std::uint64_t key,
+                                std::string_view word) const {
+    constexpr int kWordsFirst = 4;
+    constexpr std::uint64_t kFirstLeap = 64;
+    std::uint64_t lf = line_feed_from(start);
+    for (int n = 0; n < kWordsFirst; ++n) {
+      if (lf >= end) return end;
+      start = lf + 1;
+      lf = line_feed_from(start);
+      if (!below(start, lf, key, word)) return start;
+    }
+    std::uint64_t lo = start, hi = end;  // the word at lo sorts below; the answer is in (lo, hi]
+    for (std::uint64_t leap = kFirstLeap; lo + leap < hi; leap *= 2) {
+      const std::uint64_t next = word_after(lo + leap);
+      if (next >= hi) break;
+      if (!below(next, line_feed_from(next), key, word)) {
+        hi = next;
+        break;
+      }
+      lo = next;
+    }
+    while (hi - lo > kFirstLeap) {
+      const std::uint64_t next = word_after(lo + (hi - lo) / 2);
+      if (next >= hi) break;
+      (below(next, line_feed_from(next), key, word) ? lo : hi) = next;
+    }
+    for (lf = line_feed_from(lo); lf < hi;) {
+      const std::uint64_t next = lf + 1;
+      lf = line_feed_from(next);
+      if (!below(next, lf, key, word)) return next;
+    }
+    return hi;
+  }
+};
+
+// Walks a sorted list's distinct words in order, each with its sort key. A list in written form
+// is walked along its text.
+class SortedWords {
+ public:
+  explicit SortedWords(const WordList& list)
+      : SortedWords(list.written_form()
+                        ? WrittenText{list.text().data(), list.text().size() + kSlack, 0,
+                                      list.text().size()}
+                        : WrittenText{}) {
+    if (!list.written_form()) {
+      list_ = &list;
+      done_ = false;
+      load();
+    }
+  }
+
+  explicit SortedWords(const WrittenText& text) : written_(text) { move_to(written_.begin); }
+
+  bool done() const { return done_; }
+  std::uint64_t key() const { return key_; }
+  std::string_view word() const { return word_; }
+
+  bool same(const SortedWords& other) const { return key_ == other.key_ && word_ == other.word_; }
+
+  void add_to(ListWriter& writer) const {
+    if (list_ == nullptr) {
+      writer.add_text(written_.data, position_, word_.size());
+    } else {
+      writer.add(*list_, list_->refs()[i_]);
+    }
+  }
+
+  void next() {
+    if (list_ == nullptr) return move_to(position_ + word_.size() + 1);
+    if (list_->sorted_distinct()) {
+      ++i_;
+      load();
+      return;
+    }
+    const std::uint64_t key = key_;
+    const std::string_view word = word_;
+    do {
+      ++i_;
+      load();
+    } while (!done_ && key_ == key && word_ == word);
+  }
+
+  // Writes this list's words that sort below `other`'s current word (all of them when `other`
+  // is done). A list in written form hands the writer the whole stretch of its text.
+  void write_below(const SortedWords& other, ListWriter& writer) {
+    if (done_) return;
+    const bool all = other.done();
+    if (list_ == nullptr) {
+      const std::uint64_t begin = position_, end = written_.end;
+      if (all) {
+        writer.add_text(written_.data, begin, end - begin);
+        done_ = true;
+        return;
+      }
+      if (!sorts_below(key_, word_, other.key(), other.word())) return;
+      const std::uint64_t stop = written_.first_not_below(begin, other.key(), other.word());
+      writer.add_text(written_.data, begin, (stop < end ? stop - 1 : end) - begin);
+      move_to(stop);
+      return;
+    }
+    const std::uint64_t key = all ? 0 : other.key();
+    const std::string_view word = all ? std::string_view() : other.word();
+    for (; !done_ && (all || sorts_below(key_, word_, key, word)) && writer.ok(); next()) {
+      add_to(writer);
+    }
+  }
+
+ private:
+  // Moves to the word of the written text that starts at `position`.
+  void move_to(std::uint64_t position) {
+    position_ = position;
+    done_ = position >= written_.end;
+    if (done_) return;
+    word_ = written_.word_at(position);
+    key_ = written_.key_at(position, word_);
+  }
+
+  void load() {
+    const std::span<const WordRef> refs = list_->refs();
+    if (i_ == refs.size()) {
+      done_ = true;
+      return;
+    }
+    if (i_ + kPrefetchAhead < refs.size()) list_->prefetch(refs[i_ + kPrefetchAhead], 0);
+    word_ = list_->word(refs[i_]);
+    key_ = list_->key(refs[i_]);
+  }
+
+  static constexpr std::size_t kPrefetchAhead = 24;
+  const WordList* list_ = nullptr;  // a list with references, or
+  WrittenText written_;             // a list in written form
+  std::size_t i_ = 0;               // the current word, with references
+  std::uint64_t position_ = 0;      // the current word, in written form
+  std::string_view word_;
+  std::uint64_t key_ = 0;
+  bool done_ = false;
+};
+
+// Writes the merge of `a` and `b` as far as `a` goes, and the rest of `b` when `a` is the last of
+// its list.
+void merge_walk(SortedWords& a, SortedWords& b, ListWriter& writer, bool last) {
+  while (!a.done() && !b.done() && writer.ok()) {
+    a.write_below(b, writer);
+    if (a.done()) break;
+    b.write_below(a, writer);
+    if (b.done()) break;
+    if (a.same(b)) {
+      a.add_to(writer);
+      a.next();
+      b.next();
+    }
+  }
+  if (writer.ok()) a.write_below(b, writer);
+  if (writer.ok() && last) b.write_below(a, writer);
+}
+
+}  // namespace
+
+Result<void> write_merged_lists(OutputFile& out, WordList& current, WordList& update,
+                                const Tunables& tunables) {
+  sort_words(current, tunables);
+  sort_words(update, tunables);
+  ListWriter writer(out, tunables.write_block);
+  SortedWords a(current);
+  SortedWords b(update);
+  merge_walk(a, b, writer, true);
+  return writer.finish();
+}
+
+Result<void> write_merged_stream(OutputFile& out, ListReader& current, WordList& update,
+                                 const Tunables& tunables) {
+  sort_words(update, tunables);
+  ListWriter writer(out, tunables.write_block);
+  SortedWords b(update);
+  while (const std::optional<std::string_view> stretch =
+             writer.ok() ? current.next() : std::nullopt) {
+    SortedWords a(WrittenText{stretch->data(), stretch->size() + kSlack, 0, stretch->size()});
+    merge_walk(a, b, writer, false);
+    writer.end_of_text();  // the reader's buffer takes the next stretch
+  }
+  if (current.not_written() || current.failure()) return {};  // what was written is void
+  if (writer.ok()) b.write_below(SortedWords(WrittenText{}), writer);
+  return writer.finish();
+}
+
+}  // namespace corvandel

@@ -1,0 +1,55 @@
+// The sort key of a word: its first eight bytes as one number, so that most comparisons of words
+// in byte-wise order are one comparison of keys.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "base/bytes.h"
+
+namespace corvandel {
+
+// kFirstBytes[n]: the first n (0 to 8) bytes of a little-endian load.
+inline constexpr std::uint64_t kFirstBytes[9] = {0,
+                                                 0xFF,
+                                                 0xFFFF,
+                                                 0xFFFFFF,
+                                                 0xFFFFFFFF,
+                                                 0xFFFFFFFFFF,
+                                                 0xFFFFFFFFFFFF,
+                                                 0xFFFFFFFFFFFFFF,
+                                                 0xFFFFFFFFFFFFFFFF};
+
+/// The byte-wise sort key of the `length`-byte word at `p`: its first eight bytes, big-endian,
+/// zero-padded. Two words with different keys compare as their keys; equal keys need the words.
+/// `readable` is how many bytes from `p` may be read; with eight or more, the bytes are loaded
+/// whole and the ones past the word masked off.
+[[gnu::always_inline]] inline std::uint64_t word_key(const char* p, std::size_t length,
+                                                     std::size_t readable) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (readable >= 8) {
+      return __builtin_bswap64(load8(p) & kFirstBytes[std::min<std::size_t>(length, 8)]);
+    }
+  }
+  std::uint64_t bytes = 0;
+  std::memcpy(&bytes, p, std::min<std::size_t>(length, 8));
+  if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(bytes);
+  return bytes;  // big-endian: the first byte is already the most significant
+}
+
+inline std::uint64_t word_key(std::string_view word) {
+  return word_key(word.data(), word.size(), word.size());
+}
+
+/// Whether the word `a`, whose key is `a_key`, sorts below the word `b`, whose key is `b_key`: by
+/// the keys, and by the whole words where the keys are equal.
+[[gnu::always_inline]] inline bool sorts_below(std::uint64_t a_key, std::string_view a,
+                                               std::uint64_t b_key, std::string_view b) {
+  return a_key < b_key || (a_key == b_key && a < b);
+}
+
+}  // namespace corvandel
