@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/tunables.h"
 #include "model.h"
 #include "platform/platform.h"
 

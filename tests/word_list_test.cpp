@@ -9,6 +9,7 @@
 #include <random>
 
 #include "list/merged_list.h"
+#include "text/block_scan.h"
 #include "test_support.h"
 #include "run/unique_words_merger.h"
 #include "run/update_run.h"
@@ -92,7 +93,7 @@ struct ListMaker {
   }
   // Near a multiple of a size that a path turns on, at the middle or the end, or anywhere.
   std::size_t place(const std::string& text) {
-    const std::size_t units[] = {kBlock, sizes.piece, sizes.write_block, text.size() / 2 + 1};
+    const std::size_t units[] = {unicode::kBlock, sizes.piece, sizes.write_block, text.size() / 2 + 1};
     const std::size_t unit = units[pick(4)];
     std::size_t at = pick(3) ? unit * pick(text.size() / unit + 1) + pick(7) : pick(text.size());
     for (at = std::min(at - std::min<std::size_t>(at, 3), text.size());

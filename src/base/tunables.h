@@ -1,7 +1,7 @@
 // The sizes that reading, checking, ordering and writing a list turn on, in one place. The
 // program runs with the defaults; the tests set them small, so that in lists of a few kilobytes
 // every boundary (of a piece, a write block, the halves checked on two cores) falls at every
-// place. Below them, the constants that the reader, the block scan and the writer share.
+// place.
 #pragma once
 
 #include <cstddef>
@@ -24,17 +24,5 @@ struct Tunables {
   /// is merged; without it (as where no thread can start), the two take turns on one thread.
   bool read_ahead = true;
 };
-
-/// Text is scanned in blocks of this many bytes, one bit per byte in a 64-bit mask.
-inline constexpr std::size_t kBlock = 64;
-
-/// Bytes that stay readable (and writable) after the text that a scan is given, so that whole
-/// blocks and eight-byte keys can be loaded at its end. An LF is put right after the text.
-inline constexpr std::size_t kSlack = 128;
-static_assert(kSlack >= kBlock + 8);
-
-/// Lists are read front to back in 64-byte steps that each wait on the last; asking for the text
-/// this far ahead keeps it arriving from memory in time.
-inline constexpr std::size_t kReadAhead = 1024;
 
 }  // namespace corvandel

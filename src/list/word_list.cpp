@@ -16,6 +16,12 @@
 
 namespace corvandel {
 
+using unicode::kBlock;
+
+// Lists are read front to back in 64-byte steps that each wait on the last; asking for the text
+// this far ahead keeps it arriving from memory in time.
+constexpr std::size_t kReadAhead = 1024;
+
 // Reads a list's text in one pass: validates it as UTF-8, splits it at whitespace, upper-cases
 // each word (in place when the byte length allows) and notes whether the words already stand in
 // strictly ascending order.

@@ -14,6 +14,8 @@
 
 namespace corvandel {
 
+using unicode::kBlock;
+
 WrittenForm WrittenFormCheck::Walk::check(std::string_view stretch) {
   if (stretch.empty()) return WrittenForm::not_written;  // an empty word, or an empty list
   const char* p = stretch.data();

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "base/result.h"
-#include "base/tunables.h"
+#include "base/file_data.h"
 
 namespace corvandel {
 

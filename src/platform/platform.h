@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/file_data.h"
 #include "base/result.h"
-#include "base/tunables.h"
 
 namespace corvandel {
 
@@ -26,19 +26,6 @@ enum class FileType { regular, directory, other };
 struct FileState {
   std::string identity;
   std::uint32_t permissions = 0;
-};
-
-/// The whole content of a file, in one writable buffer owned by the caller, with room for kSlack
-/// more bytes after it.
-struct FileData {
-  /// No bytes yet, and room for `capacity` and kSlack more.
-  static FileData allocate(std::size_t capacity);
-
-  std::unique_ptr<char[]> bytes;
-  std::size_t size = 0;
-
-  char* data() { return bytes.get(); }
-  std::string_view view() const { return {bytes.get(), size}; }
 };
 
 /// A file being read front to back, a piece at a time.

@@ -9,6 +9,9 @@
 
 namespace corvandel::unicode {
 
+/// Text is scanned in blocks of this many bytes, one bit per byte in a 64-bit mask.
+inline constexpr std::size_t kBlock = 64;
+
 /// What the bytes of a 64-byte block are: bit i of each mask describes byte i.
 struct ByteClasses {
   std::uint64_t whitespace;  ///< ASCII whitespace: 0x09..0x0D and 0x20
