@@ -2,7 +2,6 @@
 // upper-casing), upper-casing alone, ordering, and writing the merged list.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -11,12 +10,11 @@
 #include <vector>
 
 #include "list/list_reader.h"
-#include "list/merged_list.h"
-#include "text/upper_case.h"
-#include "text/utf8.h"
+#include "list/merge_walk.h"
 #include "list/word_list.h"
 #include "list/word_sort.h"
-#include "list/written_form.h"
+#include "text/upper_case.h"
+#include "text/utf8.h"
 
 namespace {
 using namespace corvandel;
@@ -73,8 +71,10 @@ const std::string& mixed_text() {
   return text;
 }
 
+// A fresh buffer holding `text`, with the hint that a list read from a file gets.
 FileData file_data(const std::string& text) {
   FileData data = FileData::allocate(text.size());
+  platform().advise_large_memory(data.data(), text.size() + kSlack);
   std::memcpy(data.data(), text.data(), text.size());
   data.size = text.size();
   return data;

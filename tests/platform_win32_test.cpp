@@ -23,9 +23,7 @@ namespace corvandel::win32 {
 namespace {
 namespace fs = std::filesystem;
 
-Platform& os() {
-  return native_platform();
-}
+Platform& os = native_platform();
 
 TEST(ApiPath, FormsAtTheirEdges) {
   const std::pair<std::string, std::wstring> paths[] = {
@@ -44,7 +42,7 @@ TEST(ApiPath, FormsAtTheirEdges) {
   }
   for (const std::string& path : {std::string("C:\\a\0b", 6), std::string("C:\\caf\xC3")}) {
     EXPECT_EQ(api_path(path).error().kind, ErrorKind::invalid_input);
-    EXPECT_EQ(os().file_type(path).error().kind, ErrorKind::invalid_input);
+    EXPECT_EQ(os.file_type(path).error().kind, ErrorKind::invalid_input);
   }
 }
 
@@ -67,14 +65,14 @@ TEST(Replacement, AnotherProgramAtWork) {
     std::ofstream(next) << "NEW";
     const HANDLE handle = open(FILE_SHARE_READ);
     std::thread let_go([&] { Sleep(held), CloseHandle(handle); });
-    const Result<void> replaced = replace_keeping_backup(os(), next, live, backup, std::nullopt);
+    const Result<void> replaced = replace_keeping_backup(os, next, live, backup, std::nullopt);
     let_go.join();
     EXPECT_EQ(replaced.ok(), held < 1000);
     EXPECT_EQ(fs::exists(backup), held < 1000) << "no second name left behind";
     EXPECT_EQ(fs::exists(next), held > 1000);
     fs::remove(backup);
   }
-  Result<std::unique_ptr<InputFile>> file = os().open_file(live);
+  Result<std::unique_ptr<InputFile>> file = os.open_file(live);
   const std::string before = file.value()->state().value();
   const HANDLE handle = open(FILE_SHARE_READ | FILE_SHARE_WRITE);
   FILETIME written;
@@ -83,19 +81,19 @@ TEST(Replacement, AnotherProgramAtWork) {
               WriteFile(handle, "NEX", 3, &count, nullptr) &&
               SetFileTime(handle, nullptr, nullptr, &written) && CloseHandle(handle));
   EXPECT_NE(file.value()->state().value(), before);
-  EXPECT_EQ(replace_keeping_backup(os(), next, live, backup, before).error().kind,
+  EXPECT_EQ(replace_keeping_backup(os, next, live, backup, before).error().kind,
             ErrorKind::changed_meanwhile);
   file.value().reset();
   const std::string lock = (dir / "corvandel.lock").string();
-  Result<std::unique_ptr<FileLock>> held = os().lock_file(lock, false);
+  Result<std::unique_ptr<FileLock>> held = os.lock_file(lock, false);
   ASSERT_TRUE(held.ok());
-  EXPECT_EQ(os().lock_file(lock, false).error().kind, ErrorKind::busy);
+  EXPECT_EQ(os.lock_file(lock, false).error().kind, ErrorKind::busy);
   std::atomic<bool> let_go = false;
   std::thread other([&] { Sleep(300), let_go = true, held.value().reset(); });
-  EXPECT_TRUE(os().lock_file(lock, true).ok());
+  EXPECT_TRUE(os.lock_file(lock, true).ok());
   EXPECT_TRUE(let_go) << "the lock was had while the other held it";
   other.join();
-  EXPECT_EQ(os().read_file("\\\\.\\NUL").error().kind, ErrorKind::not_a_regular_file);
+  EXPECT_EQ(os.read_file("\\\\.\\NUL").error().kind, ErrorKind::not_a_regular_file);
   fs::remove_all(dir);
 }
 
@@ -105,7 +103,7 @@ TEST(StandardStreams, MissingHandlesAndTheConsolesEndOfInput) {
   for (const HANDLE missing : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
     SetStdHandle(STD_OUTPUT_HANDLE, missing);
     SetStdHandle(STD_INPUT_HANDLE, missing);
-    EXPECT_TRUE(os().write_stdout("dropped\n").ok() && os().read_stdin_line().ok());
+    EXPECT_TRUE(os.write_stdout("dropped\n").ok() && os.read_stdin_line().ok());
   }
   SetStdHandle(STD_OUTPUT_HANDLE, saved_out);
   SetStdHandle(STD_INPUT_HANDLE, saved_in);
@@ -113,14 +111,11 @@ TEST(StandardStreams, MissingHandlesAndTheConsolesEndOfInput) {
   const std::tuple<std::wstring, bool, bool> typed[] = {
       {L"\x1A", true, true},        {L"\r\n", true, true},           {L"typed \x1A", true, false},
       {L"\x1A more", false, false}, {L"words\r\nnext", false, true}, {L"", true, false}};
-  for (const auto& [text, at_start, ends] : typed) {
-    bool start = at_start;
-    EXPECT_EQ(ends_console_read(text, start), ends);
-  }
+  for (auto [text, start, ends] : typed) EXPECT_EQ(ends_console_read(text, start), ends);
 }
 
 TEST(OutOfMemory, ReportsAndFailsFast) {
-  EXPECT_EXIT(fail_out_of_memory(123456789), ::testing::ExitedWithCode(0xC0000409),
+  EXPECT_EXIT(os.fail_out_of_memory(123456789), ::testing::ExitedWithCode(0xC0000409),
               "^memory allocation of 123456789 bytes failed\n$");
   EXPECT_DEATH(static_cast<char*>(new char[std::size_t{1} << 62])[0] = 1,
                "^memory allocation of 4611686018427387904 bytes failed\n$");

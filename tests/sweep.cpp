@@ -2,80 +2,78 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <map>
+#include <algorithm>
+#include <array>
+#include <set>
 
 namespace corvandel::testing {
 namespace {
 
-// How a run that failed a step ends: status, output, error (or the cause in a fatal report)
-// and the number of lists replaced.
-struct Outcome {
-  int status;
-  std::string out, err;
-  int replaced;
+// How a run ends when a call fails: the first row naming what the call does, to which file, and
+// how the program takes the error ("": any); then its status, what it prints between the banner
+// and the prompt, and what it reports ($: the file, @: the live list, %: the error), or the cause
+// in its fatal report. Files: a "list" (live, or the update file), the "unread-update" (before
+// the run reads it), a "list-in-swap" (a live list whose new list is complete), a "new" list, a
+// "backup", the "lists" and "backups" folders, the "lock", "console" and "keyboard".
+const std::array<std::string, 6> kEndings[] = {
+    {"", "", "retried", "0"},
+    // The lock, the answer to the prompt, the list folder's listing and flushes: passed over.
+    {"", "lock keyboard lists", "", "0"},
+    {"look read close", "backups", "", "0"},  // then made; or not flushed
+    {"write flush close", "new", "", "101", "", "writing $"},
+    {"create", "new", "name-taken", "0"},  // the next number
+    {"create", "new", "", "101", "", "creating $"},
+    {"close remove attributes", "", "", "0"},
+    {"write", "console", "stream-closed", "0"},  // what it prints is lost
+    {"write", "console", "", "101", "", "failed printing to stdout"},
+    {"look", "unread-update", "", "1", "Update words file, $" + kNotFound},
+    {"look", "list", "", "1", "$ is missing (or not a regular file)\n"},
+    {"read", "list", "", "101", "", "reading $"},
+    {"look read flush", "list-in-swap backup backups", "", "1", "Error renaming file: %\n"},
+    {"make-folder", "", "", "1", "", "Failed to create directory: %\n"},
+    {"link aside", "", "no-hard-links name-taken", "0"},  // by two moves; a new stamp
+    {"into-place", "", "name-taken", "101", "", "replacing @"},
+    {"link into-place aside back", "", "", "1", "Error renaming file: %\n"},
 };
 
-// A path of a step as the program's messages show it.
-std::string shown(const std::string& path, const ListFolder& folder) {
-  const std::string lists = "DicLists/";
-  return path.starts_with(lists) ? folder.list_path(path.substr(lists.size()))
-                                 : folder.base_text() + path;
+// Which file a path names, as the table calls them.
+std::string file_of(const std::string& path) {
+  if (path == "DicLists" || path == "DicLists/" || path == "DicLists/*") return "lists";
+  if (path == "DicLists/BU_Previous_Files") return "backups";
+  if (path.starts_with("DicLists/BU_Previous_Files/")) return "backup";
+  if (like(path, "DicLists/*.txt.new-#*")) return "new";
+  if (path == "DicLists/corvandel.lock") return "lock";
+  return path.starts_with("DicLists/") && path.ends_with(".txt") ? "list" : path;
 }
 
-Outcome expected(const Step& step, const Fault& fault, const ListFolder& folder) {
-  const std::string path = shown(step.path, folder), &act = step.act, &text = fault.text;
-  const Treatment treated = fault.treatment;
-  const Outcome success{0, kBanner + kWritten + kPrompt, "", 2};
-  const auto fatal = [&](const std::string& cause, const std::string& out = kBanner) {
-    return Outcome{101, out, cause + ": " + text, step.replaced_before};
+// The status, output and error (the cause, for a fatal report) of a run that `row` tells of.
+RunResult expected(const std::array<std::string, 6>& row, const Call& call, const Fault& fault,
+                   const ListFolder& folder) {
+  const std::string lists = "DicLists/",
+                    path = call.path.starts_with(lists)
+                               ? folder.list_path(call.path.substr(lists.size()))
+                               : folder.base_text() + call.path;
+  const std::string live = path.substr(0, path.rfind(".new-"));
+  // Another program's save is what a move that finds the live name taken reports.
+  const std::string error = row[5] == "replacing @" ? changed_meanwhile_error().text : fault.text;
+  const auto fill = [&](std::string text) {
+    for (std::size_t at = 0; (at = text.find_first_of("$@%", at)) != std::string::npos;) {
+      const std::string& value = text[at] == '$' ? path : text[at] == '@' ? live : error;
+      text.replace(at, 1, value), at += value.size();
+    }
+    return text;
   };
-  const auto reported = [&](const std::string& out, const std::string& err = "") {
-    return Outcome{1, kBanner + out + kPrompt, err, step.replaced_before};
-  };
-  // Without hard links, the live name taken while the old list is moved aside: left as it is.
-  if (treated == Treatment::name_taken && act == "put_in_place") {
-    const std::string live = path.substr(0, path.rfind(".new-"));
-    return {101, kBanner, "replacing " + live + ": " + changed_meanwhile_error().text,
-            step.replaced_before};
-  }
-  // Tried again, passed over, the next temporary name or stamp, or moved aside by a rename.
-  if (treated == Treatment::retried || act == "ignored" ||
-      (act == "set_aside" &&
-       (treated == Treatment::no_hard_links || treated == Treatment::name_taken)) ||
-      (act == "create" && treated == Treatment::name_taken) ||
-      (act == "look" && step.path == "DicLists/BU_Previous_Files")) {
-    return success;
-  }
-  if (act == "console") {  // a closed console swallows what is written to it
-    std::string printed[] = {kBanner, kWritten, kPrompt};
-    if (treated == Treatment::stream_closed)
-      return printed[step.nth - 1] = "", Outcome{0, printed[0] + printed[1] + printed[2], "", 2};
-    return fatal("failed printing to stdout",
-                 step.nth > 1 ? printed[0] + (step.nth > 2 ? printed[1] : "") : "");
-  }
-  if (act == "make_directory") return reported("", "Failed to create directory: " + text + "\n");
-  if (act == "look" && !step.read_before) {
-    return reported("Update words file, " + path + kNotFound);
-  }
-  if (act == "look") return reported(path + " is missing (or not a regular file)\n");
-  if (act == "set_aside" || act == "put_in_place" || act == "replace") {
-    return reported("Error renaming file: " + text + "\n");
-  }
-  return fatal((act == "open" ? "reading " : act == "create" ? "creating " : "writing ") + path);
+  std::string all = kBanner + kWritten + kPrompt;
+  const std::size_t printed = call.path == "console" ? all.find(call.detail) : kBanner.size();
+  if (row[3] == "1") return {1, kBanner + fill(row[4]) + kPrompt, fill(row[5])};
+  if (row[3] == "101") return {101, all.substr(0, printed), fill(row[5]) + ": " + error};
+  return {0, fault.treatment == "stream-closed" ? all.erase(printed, call.detail.size()) : all, ""};
 }
 
 }  // namespace
 
-void number_steps(std::vector<Step>& steps) {
-  std::map<std::string, int> acts;
-  int replaced = 0;
-  for (Step& step : steps) {
-    step.nth = ++acts[step.act];
-    step.replaced_before = replaced;
-    step.read_before = acts["open"] - (step.act == "open") > 0;
-    replaced += step.act == "put_in_place";
-  }
+bool among(const std::string& word, const std::string& words) {
+  return words.empty() || (" " + words + " ").find(" " + word + " ") != std::string::npos;
 }
 
 Lists sweep_lists(bool large) {
@@ -88,38 +86,48 @@ Lists sweep_lists(bool large) {
   return lists;
 }
 
-void sweep(const std::vector<Step>& steps, const std::set<std::string>& names, bool kill,
-           const Lists& before, int killed_status, const SweptRun& run) {
-  std::map<std::string, std::pair<int, int>> counts;  // calls of a name, and those swept
-  for (const Step& step : steps) {
-    ++counts[step.name].first;
-    if (!names.empty() && !names.count(step.name)) continue;
-    if (kill && !step.changes_disk) continue;
-    ++counts[step.name].second;
-    const std::vector<Fault> faults =
-        kill ? std::vector<Fault>{{0, Treatment::fails, ""}} : step.faults;
-    for (const Fault& fault : faults) {
-      SCOPED_TRACE(step.name + " #" + std::to_string(step.occurrence) + " (" + step.act + " " +
-                   step.path + ") " + (kill ? "killed" : fault.text));
+void sweep(const std::vector<Call>& calls, const std::string& names, bool kill, const Lists& before,
+           int killed_status, const SweptRun& run) {
+  int swept = 0, replaced = 0;           // calls swept, lists put in place so far
+  std::set<std::string> read, complete;  // files read, new lists complete so far
+  for (const Call& call : calls) {
+    // A rename by what it moves; the file as the run finds it then (see the table).
+    std::string effect = call.effect, file = file_of(call.path);
+    if (effect == "rename")
+      effect = file == "new" ? "into-place" : file == "backup" ? "back" : "aside";
+    if (effect == "look" && call.path.ends_with("/update_words.txt") && !read.count(call.path))
+      file = "unread-update";
+    for (const std::string& done : complete)
+      if (file == "list" && done.starts_with(call.path + ".new-")) file = "list-in-swap";
+    const int replaced_before = replaced;
+    if (effect == "read") read.insert(call.path);
+    if (effect == "close" && file == "new") complete.insert(call.path);
+    if (effect == "into-place" || effect == "remove") complete.erase(call.path);
+    replaced += effect == "into-place";
+    if (!among(call.name, names)) continue;
+    if (kill && among(effect, "look read close lock")) continue;  // these change nothing
+    ++swept;
+    for (const Fault& fault : kill ? std::vector<Fault>(1) : call.faults) {
+      SCOPED_TRACE(call.name + " #" + std::to_string(call.occurrence) + " (" + effect + " " + file +
+                   ") " + (kill ? "killed" : fault.text));
+      const auto row = std::find_if(std::begin(kEndings), std::end(kEndings), [&](const auto& r) {
+        return among(effect, r[0]) && among(file, r[1]) && among(fault.treatment, r[2]);
+      });
+      ASSERT_TRUE(kill || row != std::end(kEndings)) << "no ending for this call";
       ListFolder folder;
       folder.write(before);
-      const RunResult r = run(folder, step, kill ? nullptr : &fault);
+      const RunResult r = run(folder, call, kill ? nullptr : &fault);
       const auto [reduced, master] = folder.check_promise(before, kill);
-      if (kill) {
-        EXPECT_EQ(r.status, killed_status);
-      } else {
-        const Outcome outcome = expected(step, fault, folder);
-        EXPECT_EQ(r.status, outcome.status);
-        EXPECT_EQ(r.out, outcome.out);
-        EXPECT_TRUE(r.status == 101
-                        ? r.err.find(": " + outcome.err + " [kind: ") != std::string::npos
-                        : r.err == outcome.err)
-            << r.err;
-        EXPECT_EQ(reduced + master, outcome.replaced);
-      }
-      for (const std::string& stray : folder.strays()) {
+      const RunResult outcome =
+          kill ? RunResult{killed_status, r.out, r.err} : expected(*row, call, fault, folder);
+      EXPECT_EQ(r.status, outcome.status);
+      EXPECT_EQ(r.out, outcome.out);
+      EXPECT_TRUE(r.status == 101 ? r.err.find(": " + outcome.err + " [kind: ") != std::string::npos
+                                  : r.err == outcome.err)
+          << r.err;
+      EXPECT_TRUE(kill || reduced + master == (outcome.status == 0 ? 2 : replaced_before));
+      for (const std::string& stray : folder.strays())
         EXPECT_TRUE(kill && stray.ends_with(".txt.new-1")) << stray << " left behind";
-      }
       // The next run (every backup name free a day ahead) completes the update and removes what
       // a killed run left unfinished; or, where a kill between the moves without hard links
       // left a list in its backup alone, reports it missing.
@@ -129,18 +137,11 @@ void sweep(const std::vector<Step>& steps, const std::set<std::string>& names, b
       const bool absent =
           !fs::exists(folder.lists() / "reduced.txt") || !fs::exists(folder.lists() / "master.txt");
       EXPECT_EQ(run_in_process(next, folder.root()).status, absent ? 1 : 0);
-      const std::string all = model_list({before.master, before.reduced, before.update});
-      EXPECT_TRUE(absent || folder.read().master == all);
+      EXPECT_TRUE(absent || folder.read().master ==
+                                model_list({before.master, before.reduced, before.update}));
       EXPECT_TRUE(folder.strays().empty()) << "an unfinished list stays after the next run";
     }
   }
-  std::string summary = kill ? "killed inside" : "failed";
-  int swept = 0;
-  for (const auto& [name, count] : counts) {
-    summary += " " + name + " " + std::to_string(count.second) + "/" + std::to_string(count.first);
-    swept += count.second;
-  }
-  std::printf("%s\n", summary.c_str());
   EXPECT_GE(swept, 4);
 }
 

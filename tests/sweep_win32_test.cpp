@@ -1,17 +1,15 @@
 // The Win32 file calls of whole runs, each failed in turn in this process or the process ended
 // inside it (in a child process), through the platform's table of those calls, by the driver of
-// the Linux sweep; the order of the flushes; other programs at the edges of a replacement.
+// the Linux sweep; what a replacement makes durable first; other programs at its edges.
 #include <gtest/gtest.h>
 #include <process.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <tuple>
-#include <type_traits>
 
 #include "platform/platform-win32-calls.h"
 #include "platform/platform-win32.h"
@@ -24,213 +22,209 @@ using win32::FileCalls;
 const FileCalls kSystem;          // the system's own calls, which the hooks pass on to
 constexpr UINT kKilled = 0xDEAD;  // the status of a run ended inside a call
 
-Fault fault(DWORD code, Treatment treatment = Treatment::fails) {
+Fault fault(DWORD code, const char* treatment = "") {
   return {static_cast<int>(code), treatment, win32::os_error(code).text};
 }
 
-// Calls of `name` refused with `code`: the `nth` and the `times` - 1 after it (all from it on
-// when `times` is 0).
+// The errors a call meets in the world: a hold by another program (tried again; a status is
+// never refused for sharing), a name taken, no hard links, a full disk, another volume.
+std::vector<Fault> faults_of(const std::string& name, DWORD access, DWORD disposition,
+                             DWORD flags) {
+  const Fault device = fault(ERROR_IO_DEVICE), denied = fault(ERROR_ACCESS_DENIED),
+              full = fault(ERROR_DISK_FULL), taken = fault(ERROR_ALREADY_EXISTS, "name-taken");
+  std::vector<Fault> held = {fault(ERROR_SHARING_VIOLATION, "retried"),
+                             fault(ERROR_ACCESS_DENIED, "retried")};
+  const auto with = [&](std::initializer_list<Fault> more) {
+    return held.insert(held.end(), more), held;
+  };
+  if (name == "CreateFileW" && disposition == CREATE_NEW)
+    return {denied, fault(ERROR_FILE_EXISTS, "name-taken")};
+  if (name == "CreateFileW" && disposition == OPEN_ALWAYS) return {denied};
+  if (name == "CreateFileW" && access != FILE_READ_ATTRIBUTES) return with({device});
+  if (name == "CreateHardLinkW") {
+    return with({taken, fault(ERROR_NOT_SUPPORTED, "no-hard-links"),
+                 fault(ERROR_INVALID_FUNCTION, "no-hard-links"), full});
+  }
+  if (name == "MoveFileExW" && (flags & MOVEFILE_REPLACE_EXISTING) == 0) held.push_back(taken);
+  if (name == "MoveFileExW") return with({fault(ERROR_NOT_SAME_DEVICE)});
+  if (name == "WriteFile" || name == "FlushFileBuffers") return {device, full};
+  if (name == "CreateDirectoryW") return {denied, full};
+  if (name == "LockFileEx") return {fault(ERROR_LOCK_VIOLATION)};
+  return {name == "GetFileAttributesExW" ? denied : device};
+}
+
+// What a call does, where that is not what its handle was opened for: name, then effect.
+const std::string kEffects =
+    " WriteFile write SetEndOfFile write FlushFileBuffers flush CloseHandle close FindClose close"
+    " LockFileEx lock GetFileAttributesExW look GetFullPathNameW look SetFileAttributesW attributes"
+    " CreateDirectoryW make-folder CreateHardLinkW link MoveFileExW rename DeleteFileW remove"
+    " FindFirstFileExW read ";
+
+// Calls of `name` refused with `code` (or ended inside, with kKilled): the `nth` and the
+// `times` - 1 after it (all from it on when `times` is 0).
 struct Refusal {
   std::string name;
   int nth, times;
   DWORD code;
 };
 
-// What the table's calls do while a test has them: each is noted as a step of the run, then
-// refused, passed on, or passed on and the process ended inside it.
-struct Hooks {
+// Volumes without hard links refuse every link so.
+const Refusal kNoHardLinks{"CreateHardLinkW", 1, 0, ERROR_NOT_SUPPORTED};
+
+// What the table's calls do while a test has them in it: each is noted as a call of the run,
+// then refused, passed on, or passed on and the process ended inside it.
+struct Hooked {
+  Hooked(std::string base_text, std::vector<Refusal> refused);
+  ~Hooked();
+  RunResult run() {
+    TestPlatform platform;
+    platform.environment["QUILLMERE_DIR"] = base;
+    // The flushes of a folder that the run asks for (on Windows, its moves are written through).
+    platform.before_step = [&](const std::string& step) {
+      if (!step.starts_with("sync_directory ")) return;
+      Call call{"sync_directory", 0, "flush", step.substr(15), "", {fault(ERROR_IO_DEVICE)}};
+      const std::lock_guard lock(mutex);
+      const DWORD code = note(call);
+      if (code == kKilled) TerminateProcess(GetCurrentProcess(), kKilled);
+      if (code != 0) platform.fail(call.name, call.occurrence, static_cast<int>(code));
+    };
+    return run_in_process(platform, fs::current_path());
+  }
+  // Notes `call` as the run's, its path made the base directory's, and returns what it is
+  // refused with (0: nothing); with the mutex held.
+  DWORD note(Call& call) {
+    call.occurrence = ++counts[call.name];
+    if (call.path.starts_with(base)) call.path.erase(0, base.size());
+    std::replace(call.path.begin(), call.path.end(), '\\', '/');
+    if (call.path.starts_with("DicLists")) {
+      if (before) before(call);
+      calls.push_back(call);
+    }
+    DWORD code = 0;
+    for (const Refusal& refusal : refusals) {
+      if (call.name == refusal.name && call.occurrence >= refusal.nth &&
+          (refusal.times == 0 || call.occurrence < refusal.nth + refusal.times)) {
+        code = refusal.code;
+      }
+    }
+    return code;
+  }
+
   std::string base;  // the base directory's text, cut from the paths noted
-  std::vector<Step> steps;
   std::vector<Refusal> refusals;
-  std::string kill_name;
-  int kill_nth = 0;
-  DWORD extra_attributes = 0;  // reported as well for a list looked at in a replacement
+  std::vector<Call> calls;
+  DWORD extra_attributes = 0;  // reported as well for a file whose status is looked at
   bool no_times = false;       // no times of change reported
-  std::function<void(const Step&)> before;
+  std::function<void(const Call&)> before;
   std::mutex mutex;
   std::map<std::string, int> counts;
-  std::map<HANDLE, std::pair<std::string, std::string>> handles;  // what each was opened for
+  std::map<HANDLE, std::pair<std::string, std::string>> handles;  // what its calls do, its path
 };
-Hooks* hooks = nullptr;
+Hooked* hooks = nullptr;
 
-// The arguments of a call that tell what it does.
-struct Args {
-  const wchar_t* path = nullptr;
-  HANDLE handle = nullptr;
-  DWORD access = 0, disposition = 0, flags = 0;
-};
-
-// What a call does for the run, and the errors it meets in the world.
-Step describe(const std::string& name, const Args& a) {
-  Step step{.name = name, .changes_disk = false};
-  std::string opened_for;
-  if (a.path) {
-    step.path = win32::to_utf8(a.path).value_or("?");
-    if (step.path.starts_with(hooks->base)) step.path.erase(0, hooks->base.size());
-    std::replace(step.path.begin(), step.path.end(), '\\', '/');
-  } else if (const auto known = hooks->handles.find(a.handle); known != hooks->handles.end()) {
-    std::tie(opened_for, step.path) = known->second;
+// The `i`th of a call's arguments where it is a `T`, else none.
+template <class T, std::size_t i, class... A>
+T arg(const std::tuple<A...>& args) {
+  if constexpr (i < sizeof...(A)) {
+    if constexpr (std::is_same_v<std::tuple_element_t<i, std::tuple<A...>>, T>) {
+      return std::get<i>(args);
+    }
   }
-  const Fault device = fault(ERROR_IO_DEVICE), denied = fault(ERROR_ACCESS_DENIED),
-              full = fault(ERROR_DISK_FULL);
-  const std::vector<Fault> held = {fault(ERROR_SHARING_VIOLATION, Treatment::retried),
-                                   fault(ERROR_ACCESS_DENIED, Treatment::retried)};
-  step.faults = {device};
-  if (name == "CreateFileW") {
-    step.changes_disk = a.disposition != OPEN_EXISTING;
-    if (a.disposition == CREATE_NEW) {
-      step.act = "create", step.faults = {denied, fault(ERROR_FILE_EXISTS, Treatment::name_taken)};
-    } else if (a.disposition == OPEN_ALWAYS) {
-      step.act = "ignored", step.detail = "lock", step.faults = {denied};
-    } else if (a.access == FILE_READ_ATTRIBUTES) {  // never refused for sharing
-      step.act = "replace", step.detail = "state";
-    } else {
-      step.act = a.access == DELETE ? "replace" : "open", step.faults = held;
-      step.detail = a.access == DELETE ? "wait" : "", step.faults.push_back(device);
-    }
-  } else if (name == "CreateHardLinkW" || name == "MoveFileExW") {
-    step.changes_disk = true, step.faults = held;
-    step.act = step.path.find(".new-") != std::string::npos ? "put_in_place" : "set_aside";
-    if ((a.flags & MOVEFILE_REPLACE_EXISTING) == 0) {
-      step.faults.push_back(fault(ERROR_ALREADY_EXISTS, Treatment::name_taken));
-    }
-    if (name == "CreateHardLinkW") {
-      for (const DWORD code : {ERROR_NOT_SUPPORTED, ERROR_INVALID_FUNCTION})
-        step.faults.push_back(fault(code, Treatment::no_hard_links));
-    }
-    step.faults.push_back(name == "MoveFileExW" ? fault(ERROR_NOT_SAME_DEVICE) : full);
-    if ((a.flags & MOVEFILE_WRITE_THROUGH) != 0) step.detail = "write-through";
-    if ((a.flags & MOVEFILE_REPLACE_EXISTING) != 0) step.detail += " replacing";
-  } else if (name == "GetFileAttributesExW") {
-    step.act = "look", step.faults = {denied};
-  } else if (name == "CreateDirectoryW") {
-    step.act = "make_directory", step.faults = {denied, full}, step.changes_disk = true;
-  } else if (opened_for == "create") {  // written, flushed, emptied, or closed once written
-    step.act = "write";
-    step.changes_disk = name == "WriteFile" || name == "FlushFileBuffers" || name == "SetEndOfFile";
-    if (name == "WriteFile" || name == "FlushFileBuffers") step.faults = {device, full};
-  } else if ((opened_for == "open" || opened_for == "state") && name != "CloseHandle") {
-    step.act = opened_for == "open" ? "open" : "replace";
-  } else {  // the lock, the attributes kept, the folder's listing, removals, handles closed
-    step.act = "ignored";
-    step.faults = {name == "LockFileEx" ? fault(ERROR_LOCK_VIOLATION) : denied};
-    step.changes_disk = name == "SetFileAttributesW" || name == "DeleteFileW";
-    if (name == "SetFileAttributesW") step.detail = "attributes " + std::to_string(a.flags);
-  }
-  return step;
+  return T{};
 }
 
-template <auto a, auto b>
-constexpr bool same_entry() {
-  if constexpr (std::is_same_v<decltype(a), decltype(b)>) return a == b;
-  return false;
-}
-
-// A call of the table, `entry` naming the system's own: noted, then refused, passed on, or passed
-// on and the process ended inside it.
+// A call of the table, `entry` naming the system's own.
 template <auto entry, class... A>
-auto hooked(const char* name, A... args) -> decltype((kSystem.*entry)(args...)) {
+auto hooked(const std::string& name, A... args) -> decltype((kSystem.*entry)(args...)) {
   using R = decltype((kSystem.*entry)(args...));
   const std::tuple<A...> t(args...);
-  Args a;
-  using First = std::tuple_element_t<0, std::tuple<A...>>;
-  if constexpr (std::is_same_v<First, LPCWSTR>) a.path = std::get<0>(t);
-  if constexpr (std::is_same_v<First, HANDLE>) a.handle = std::get<0>(t);
-  if constexpr (same_entry<entry, &FileCalls::CreateFileW>()) {
-    a.access = std::get<1>(t), a.disposition = std::get<4>(t);
-  }
-  if constexpr (same_entry<entry, &FileCalls::CreateHardLinkW>()) a.path = std::get<1>(t);
-  if constexpr (same_entry<entry, &FileCalls::MoveFileExW>()) a.flags = std::get<2>(t);
-  if constexpr (same_entry<entry, &FileCalls::SetFileAttributesW>()) a.flags = std::get<1>(t);
+  // The path named (a hard link's existing file); the access and disposition of an open, the
+  // flags of a move, the attributes set.
+  const wchar_t* path = name == "CreateHardLinkW" ? arg<LPCWSTR, 1>(t) : arg<LPCWSTR, 0>(t);
+  const DWORD access = arg<DWORD, 1>(t), disposition = arg<DWORD, 4>(t);
+  const DWORD flags = name == "MoveFileExW" ? arg<DWORD, 2>(t) : access;
   std::unique_lock lock(hooks->mutex);
-  Step step = describe(name, a);
-  step.occurrence = ++hooks->counts[name];
-  if (step.path.starts_with("DicLists")) {
-    if (hooks->before) hooks->before(step);
-    hooks->steps.push_back(step);
-  }
-  DWORD code = 0;
-  for (const Refusal& refusal : hooks->refusals) {
-    if (name == refusal.name && step.occurrence >= refusal.nth &&
-        (refusal.times == 0 || step.occurrence < refusal.nth + refusal.times)) {
-      code = refusal.code;
-    }
-  }
-  const bool kill = name == hooks->kill_name && step.occurrence == hooks->kill_nth;
+  Call call{.name = name, .detail = std::to_string(flags)};
+  if (!path) std::tie(call.effect, call.path) = hooks->handles[arg<HANDLE, 0>(t)];
+  if (path) call.path = win32::to_utf8(path).value_or("?");
+  if (const std::size_t at = kEffects.find(" " + name + " "); at != std::string::npos)
+    std::istringstream(kEffects.substr(at + name.size() + 2)) >> call.effect;
+  if (name == "CreateFileW") call.effect = access == GENERIC_READ ? "read" : "look";
+  if (name == "CreateFileW" && disposition != OPEN_EXISTING) call.effect = "create";
+  call.faults = faults_of(name, access, disposition, flags);
+  const DWORD code = hooks->note(call);
   lock.unlock();
   R failed{};
   if constexpr (std::is_same_v<R, HANDLE>) failed = INVALID_HANDLE_VALUE;
   // A handle that fails to close is closed all the same, as the system does.
-  if (code != 0 && step.name != "CloseHandle") return SetLastError(code), failed;
+  if (code != 0 && code != kKilled && name != "CloseHandle") return SetLastError(code), failed;
   R result = (kSystem.*entry)(args...);
+  if (code == kKilled) TerminateProcess(GetCurrentProcess(), kKilled);
   if (code != 0) return SetLastError(code), failed;
-  if (kill) TerminateProcess(GetCurrentProcess(), kKilled);
   if constexpr (std::is_same_v<R, HANDLE>) {
     lock.lock();
-    hooks->handles[result] = {step.act == "replace" ? step.detail : step.act, step.path};
+    hooks->handles[result] = {call.effect == "create" ? "write" : call.effect, call.path};
   }
-  if constexpr (same_entry<entry, &FileCalls::GetFileInformationByHandle>()) {
-    if (step.act == "replace") std::get<1>(t)->dwFileAttributes |= hooks->extra_attributes;
-  }
-  if constexpr (same_entry<entry, &FileCalls::GetFileInformationByHandleEx>()) {
-    auto* times = static_cast<FILE_BASIC_INFO*>(std::get<2>(t));
-    if (hooks->no_times) times->ChangeTime.QuadPart = times->LastWriteTime.QuadPart = 0;
+  auto* info = arg<LPBY_HANDLE_FILE_INFORMATION, 1>(t);
+  if (info && call.effect == "look") info->dwFileAttributes |= hooks->extra_attributes;
+  if (name == "GetFileInformationByHandleEx" && hooks->no_times) {
+    auto* times = static_cast<FILE_BASIC_INFO*>(arg<LPVOID, 2>(t));
+    times->ChangeTime.QuadPart = times->LastWriteTime.QuadPart = 0;
   }
   return result;
 }
 
-// The hooks in the table while it exists.
-struct Hooked : Hooks {
-  explicit Hooked(const ListFolder& folder) {
-    base = folder.base_text();
-    hooks = this;
+Hooked::Hooked(std::string base_text, std::vector<Refusal> refused)
+    : base(std::move(base_text)), refusals(std::move(refused)) {
+  hooks = this;
 #define CORVANDEL_HOOK(name) \
   win32::file_calls().name = [](auto... args) { return hooked<&FileCalls::name>(#name, args...); };
-    CORVANDEL_WIN32_FILE_CALLS(CORVANDEL_HOOK)
+  CORVANDEL_WIN32_FILE_CALLS(CORVANDEL_HOOK)
 #undef CORVANDEL_HOOK
-  }
-  ~Hooked() {
-    win32::file_calls() = kSystem, hooks = nullptr;
-  }
-};
-
-RunResult run_hooked(const ListFolder& folder) {
-  TestPlatform platform;
-  platform.environment["QUILLMERE_DIR"] = folder.base_text();
-  return run_in_process(platform, folder.root());
 }
 
-// Volumes without hard links refuse every link so.
-const Refusal kNoHardLinks{"CreateHardLinkW", 1, 0, ERROR_NOT_SUPPORTED};
+Hooked::~Hooked() {
+  win32::file_calls() = kSystem, hooks = nullptr;
+}
 
-// A run in a child process, this program again, ended inside the call `step` (the test
+// The calls of a successful run, from lists that fill several write blocks when `large`.
+std::vector<Call> calls_of_a_run(bool large, const std::vector<Refusal>& refused,
+                                 DWORD extra_attributes = 0) {
+  ListFolder folder;
+  folder.write(sweep_lists(large));
+  Hooked hooked(folder.base_text(), refused);
+  hooked.extra_attributes = extra_attributes;
+  EXPECT_EQ(hooked.run().status, 0);
+  return std::move(hooked.calls);
+}
+
+// A run in a child process, this program again, with `refused` (the test
 // SweepChild.EndsInsideACall runs it, as its environment says).
-RunResult run_child(const ListFolder& folder, const Step& step, bool no_hard_links) {
-  const std::string run = step.name + " " + std::to_string(step.occurrence) + " " +
-                          (no_hard_links ? "1 " : "0 ") + folder.base_text();
-  _wputenv_s(L"CORVANDEL_SWEEP_KILL", fs::u8path(run).wstring().c_str());
+RunResult run_child(const ListFolder& folder, const std::vector<Refusal>& refused) {
+  std::string run = folder.base_text();
+  for (const Refusal& refusal : refused) {
+    run += "\n" + refusal.name + " " + std::to_string(refusal.nth) + " " +
+           std::to_string(refusal.times) + " " + std::to_string(refusal.code);
+  }
+  _wputenv_s(L"CORVANDEL_SWEEP_CHILD", fs::u8path(run).wstring().c_str());
   wchar_t program[MAX_PATH];
   GetModuleFileNameW(nullptr, program, MAX_PATH);
   const intptr_t status = _wspawnl(_P_WAIT, program, L"unit_tests", L"--gtest_filter=SweepChild.*",
                                    L"--gtest_brief=1", nullptr);
-  _wputenv_s(L"CORVANDEL_SWEEP_KILL", L"");
+  _wputenv_s(L"CORVANDEL_SWEEP_CHILD", L"");
   return {static_cast<int>(status), "", ""};
 }
 
 TEST(SweepChild, EndsInsideACall) {
-  const char* run = std::getenv("CORVANDEL_SWEEP_KILL");
+  const char* run = std::getenv("CORVANDEL_SWEEP_CHILD");
   if (run == nullptr) GTEST_SKIP() << "run by the Windows sweep only";
-  ListFolder folder;  // for its paths alone: the lists are in the folder the parent made
   std::istringstream what(run);
-  std::string no_hard_links, base;
-  Hooked hooked(folder);
-  what >> hooked.kill_name >> hooked.kill_nth >> no_hard_links >> std::ws;
+  std::string base;
   std::getline(what, base);
-  folder.use_base(fs::u8path(base.substr(0, base.size() - 1)));
-  hooked.base = folder.base_text();
-  if (no_hard_links == "1") hooked.refusals = {kNoHardLinks};
-  run_hooked(folder);
-  ADD_FAILURE() << "the run was not ended inside " << run;
+  Hooked hooked(base, {});
+  for (Refusal r; what >> r.name >> r.nth >> r.times >> r.code;) hooked.refusals.push_back(r);
+  hooked.run();
+  ADD_FAILURE() << "the run was not ended inside a call: " << run;
 }
 
 // Every call of a run failed with each error it meets, then the run ended inside each call that
@@ -239,28 +233,15 @@ void sweep_calls(bool no_hard_links) {
   const std::vector<Refusal> refused =
       no_hard_links ? std::vector{kNoHardLinks} : std::vector<Refusal>{};
   for (const bool kill : {false, true}) {
-    const Lists before = sweep_lists(kill);
-    std::vector<Step> steps;
-    {
-      ListFolder folder;
-      folder.write(before);
-      Hooked hooked(folder);
-      hooked.refusals = refused;
-      EXPECT_EQ(run_hooked(folder).status, 0);
-      steps = std::move(hooked.steps);
-    }
-    number_steps(steps);
-    const std::set<std::string> names =
-        no_hard_links ? std::set<std::string>{"MoveFileExW", "FlushFileBuffers"}
-                      : std::set<std::string>{};
-    sweep(steps, names, kill, before, kKilled,
-          [&](const ListFolder& folder, const Step& step, const Fault* failure) {
-            if (!failure) return run_child(folder, step, no_hard_links);
-            Hooked hooked(folder);
-            hooked.refusals = refused;
-            hooked.refusals.push_back({step.name, step.occurrence, 1, DWORD(failure->code)});
-            return run_hooked(folder);
-          });
+    sweep(
+        calls_of_a_run(kill, refused),
+        no_hard_links ? "MoveFileExW FlushFileBuffers sync_directory" : "", kill, sweep_lists(kill),
+        kKilled, [&](const ListFolder& folder, const Call& call, const Fault* failure) {
+          std::vector<Refusal> refusals = refused;
+          refusals.push_back(
+              {call.name, call.occurrence, 1, failure ? DWORD(failure->code) : kKilled});
+          return failure ? Hooked(folder.base_text(), refusals).run() : run_child(folder, refusals);
+        });
   }
 }
 
@@ -273,36 +254,28 @@ TEST(WindowsSweep, WithoutHardLinksEachMoveFailedOrEndedInside) {
 }
 
 // The new list is flushed before it is linked or moved, the live list is free of other
-// programs' handles before anything changes, moves are written through, the backup name is
-// there when the live name changes, and the new list keeps the attributes that a replacement
-// keeps (hidden, archive, not indexed), never read-only.
+// programs' handles (opened for deletion) before anything changes, the new list keeps the
+// attributes that a replacement keeps (hidden, archive, not indexed; never read-only), the
+// backup name is on disk (its folder flushed) before the live name changes, and moves are
+// written through.
 TEST(WindowsSweep, TheBackupNameIsOnDiskBeforeTheLiveNameChanges) {
-  ListFolder folder;
-  folder.write(kLists);
-  Hooked hooked(folder);
-  hooked.extra_attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  std::string steps;
-  hooked.before = [&](const Step& step) {
-    if (step.name == "FlushFileBuffers" || step.name == "SetFileAttributesW" ||
-        step.detail == "wait" || step.act == "set_aside" || step.act == "put_in_place") {
-      steps += step.name + " " + step.path + " " + step.detail;
-      const bool reduced = step.path.find("reduced") != std::string::npos;
-      if (step.act == "put_in_place")
-        steps +=
-            ", backups: " + std::to_string(folder.backups(reduced ? "reduced" : "master").size());
-      steps += "\n";
-    }
-  };
-  ASSERT_EQ(run_hooked(folder).status, 0);
-  std::string order;
-  for (const std::string list : {"reduced", "master"}) {
-    const std::string live = "DicLists/" + list + ".txt";
-    order += "FlushFileBuffers " + live + ".new-1 \nCreateFileW " + live + " wait\n" +
-             "SetFileAttributesW " + live + ".new-1 attributes 8226\nCreateHardLinkW " + live +
-             " \n" + "MoveFileExW " + live + ".new-1 write-through replacing, backups: 1\n";
+  const DWORD kept =
+      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  std::string calls, order;
+  for (const Call& call : calls_of_a_run(false, {}, kept | FILE_ATTRIBUTE_READONLY)) {
+    if (among(call.effect, "flush attributes link rename") ||
+        (call.name == "CreateFileW" && call.detail == std::to_string(DELETE)))
+      calls += call.name + " " + call.path + " " + call.detail + "\n";
   }
-  EXPECT_EQ(steps, order);
+  for (const std::string list : {"DicLists/reduced.txt", "DicLists/master.txt"}) {
+    order += "FlushFileBuffers " + list + ".new-1 0\nCreateFileW " + list + " " +
+             std::to_string(DELETE) + "\nSetFileAttributesW " + list + ".new-1 " +
+             std::to_string(kept) + "\nCreateHardLinkW " + list +
+             " 0\nsync_directory DicLists/BU_Previous_Files \nMoveFileExW " + list + ".new-1 " +
+             std::to_string(MOVEFILE_WRITE_THROUGH | MOVEFILE_REPLACE_EXISTING) +
+             "\nsync_directory DicLists \n";
+  }
+  EXPECT_EQ(calls, order);
 }
 
 // Other programs at the replacement's edges: an editor's save renamed over the master list while
@@ -315,15 +288,14 @@ TEST(WindowsSweep, CompanyWhileTheMoveIsTriedAgain) {
        {std::tuple{ERROR_SHARING_VIOLATION, 1, true}, std::tuple{ERROR_ACCESS_DENIED, 5, false}}) {
     ListFolder folder;
     folder.write(kLists);
-    Hooked hooked(folder);
-    hooked.refusals = {{"MoveFileExW", 2, times, DWORD(code)}};
+    Hooked hooked(folder.base_text(), {{"MoveFileExW", 2, times, DWORD(code)}});
     const fs::path live = folder.lists() / "master.txt", saved = folder.lists() / "saved";
-    hooked.before = [&, save = save](const Step& step) {
-      if (!save || step.name != "MoveFileExW" || step.occurrence != 2) return;
+    hooked.before = [&, save = save](const Call& call) {
+      if (!save || call.name != "MoveFileExW" || call.occurrence != 2) return;
       write_file(saved, "SAVED");
       kSystem.MoveFileExW(saved.c_str(), live.c_str(), MOVEFILE_REPLACE_EXISTING);
     };
-    const RunResult r = run_hooked(folder);
+    const RunResult r = hooked.run();
     EXPECT_EQ(r.status, save ? 101 : 0);
     EXPECT_EQ(r.err.find(changed_meanwhile_error().text) != std::string::npos, save) << r.err;
     EXPECT_EQ(folder.read().master, save ? "SAVED" : merged);

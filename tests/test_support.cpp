@@ -8,7 +8,7 @@
 #include <random>
 #include <thread>
 
-#include "list/merged_list.h"
+#include "list/merge_walk.h"
 #include "run/update_run.h"
 
 #ifdef _WIN32

@@ -140,9 +140,6 @@ class TestPlatform final : public Platform {
   Result<void> move_file(const std::string& from, const std::string& to, bool replace) override {
     return pass("move_file", from, &Platform::move_file, from, to, replace);
   }
-  bool held_by_another_program(const Error& error) const override {
-    return native_platform().held_by_another_program(error);
-  }
   Result<std::unique_ptr<FileLock>> lock_file(const std::string& path, bool wait) override {
     return pass("lock_file", path, &Platform::lock_file, path, wait);
   }
@@ -151,9 +148,6 @@ class TestPlatform final : public Platform {
   Result<std::unique_ptr<InputFile>> open_file(const std::string& path) override;
   void sleep_milliseconds(int milliseconds) override { ++sleeps, slept_ += milliseconds; }
   [[noreturn]] void exit_process(int status) override { throw ProcessExit{status}; }
-  std::string_view list_dir_separator() const override {
-    return native_platform().list_dir_separator();
-  }
 
   // clang-format off
 #define CORVANDEL_PASSED_ON(Type, op) \
@@ -167,6 +161,15 @@ class TestPlatform final : public Platform {
   CORVANDEL_PASSED_ON(Result<void>, sync_directory)
   CORVANDEL_PASSED_ON(Result<std::vector<std::string>>, directory_names)
 #undef CORVANDEL_PASSED_ON
+#define CORVANDEL_NATIVE(Type, op, Params, args, ...) \
+  Type op Params __VA_ARGS__ override { return native_platform().op args; }
+  CORVANDEL_NATIVE(std::span<const std::string_view>, system_help_options, (), (), const)
+  CORVANDEL_NATIVE(std::string_view, path_separators, (), (), const)
+  CORVANDEL_NATIVE(bool, held_by_another_program, (const Error& e), (e), const)
+  CORVANDEL_NATIVE(SystemErrorCause, system_error_cause, (int code), (code), const)
+  CORVANDEL_NATIVE(void, advise_large_memory, (void* p, std::size_t size), (p, size))
+  CORVANDEL_NATIVE(void, fail_out_of_memory, (std::size_t bytes), (bytes))
+#undef CORVANDEL_NATIVE
   // clang-format on
 
  private:

@@ -9,7 +9,7 @@
 // one, else its simple upper-case mapping, else the code point itself. Language and context rules
 // (Turkish dotted i, Lithuanian, final sigma) are deliberately left out.
 //
-// Table layout (see upper_mapping() in src/text/upper_case.cpp):
+// Table layout (see upper_mapping() in src/text/case_tables.cpp):
 //   kUpperStage1[cp >> kUpperBlockShift]       block number, for cp <= kUpperLastMapped
 //   kUpperStage2[block * kUpperBlockSize + low] index into kUpperMappings, 0 = maps to itself
 //   kUpperMappings[i] = {value, count}           count == 1: the code point cp + value;
@@ -147,8 +147,8 @@ function render(tables, lastMapped, mappedCount) {
 //
 // Default full upper-case mapping: unconditional SpecialCasing entries, else the simple
 // upper-case mapping. ${mappedCount} code points change; everything above kUpperLastMapped maps
-// to itself. Layout described in tools/gen_unicode_tables.mjs. Included by src/text/upper_case.cpp,
-// which defines UpperMapping.
+// to itself. Layout described in tools/gen_unicode_tables.mjs. Included by
+// src/text/case_tables.cpp, which defines UpperMapping.
 
 // clang-format off
 

@@ -12,6 +12,9 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null; kill "${background[@]}" 2>/dev/nu
 SOURCE_DATE_EPOCH=$(cmake -P cmake/source-date-epoch.cmake)
 export SOURCE_DATE_EPOCH
 
+echo "=== Includes point down the layers, with no circle"
+tools/check-includes.sh
+
 echo "=== Linux build and tests"
 cmake --preset linux -DCORVANDEL_BUILD_TESTS=ON
 cmake --build --preset linux

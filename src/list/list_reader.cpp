@@ -7,8 +7,15 @@
 #include <cstring>
 #include <system_error>
 
+#include "base/file_data.h"
+
 namespace corvandel {
 namespace {
+
+// The length from which the check judges a stretch on two cores, a half on each: none, for a list
+// read a piece at a time. Its second core is the helper thread, which checks the next piece while
+// this one is merged; each stretch is judged on one core alone, with the helper or without.
+constexpr std::size_t kNoStretchOnTwoCores = SIZE_MAX;
 
 // Makes room in `piece` for `needed` bytes, at least twice what it had, keeping what it holds.
 template <class Piece>
@@ -24,8 +31,7 @@ void reserve(Piece& piece, std::size_t needed) {
 }  // namespace
 
 ListReader::ListReader(InputFile& file, const Tunables& tunables)
-    // The helper is the second core: each stretch is judged on one alone.
-    : file_(file), check_(SIZE_MAX) {
+    : file_(file), check_(kNoStretchOnTwoCores) {
   for (Piece& piece : pieces_) {
     piece.buffer = std::make_unique_for_overwrite<char[]>(tunables.piece + kSlack);
     piece.capacity = tunables.piece;

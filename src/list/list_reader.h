@@ -1,8 +1,8 @@
 // A list read front to back a piece at a time, a stretch of whole words at a time, and judged
 // against written form as it is read, so that a list of any size is merged in one read without
 // being held in memory. While the caller merges a stretch, a helper thread checks the next; where
-// no thread can start, or the sizes ask for it, this thread checks each in turn. The reads stay on
-// this thread, so that the file is read in the same order either way.
+// no thread can start, or Tunables::read_ahead is off, this thread checks each in turn. The reads
+// stay on this thread, so that the file is read in the same order either way.
 #pragma once
 
 #include <condition_variable>
@@ -13,10 +13,10 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/platform.h"
 #include "base/result.h"
 #include "base/tunables.h"
 #include "list/written_form.h"
+#include "platform/platform.h"
 
 namespace corvandel {
 

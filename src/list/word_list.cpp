@@ -2,17 +2,17 @@
 // at whitespace and upper-cased in one pass, noting whether its words already stand in order.
 #include "list/word_list.h"
 
-#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
+#include "list/written_form.h"
+#include "platform/platform.h"
 #include "text/block_scan.h"
 #include "text/upper_case.h"
 #include "text/utf8.h"
 #include "text/whitespace.h"
-#include "list/written_form.h"
 
 namespace corvandel {
 
@@ -32,11 +32,11 @@ class ListParser {
 
   // False when the text is not valid UTF-8.
   bool run() {
-    if (list_.text_.size >= WordRef::kOffsetLimit) fail_out_of_memory(list_.text_.size);
+    if (list_.text_.size >= WordRef::kOffsetLimit) platform().fail_out_of_memory(list_.text_.size);
     // Room for a word per eight bytes, more than lists of ordinary words need (pages never used
     // are never touched); a list of shorter words grows the references as it goes.
     list_.refs_.reserve(list_.text_.size / 8 + 4096);
-    advise_large_memory(list_.refs_.data(), list_.refs_.capacity() * sizeof(WordRef));
+    platform().advise_large_memory(list_.refs_.data(), list_.refs_.capacity() * sizeof(WordRef));
     char* p = text_;
     for (;;) {
       // Mostly a single LF.
@@ -135,7 +135,9 @@ class ListParser {
   void spill_word(std::string_view word) {
     std::vector<char>& spill = list_.spill_;
     const std::uint64_t offset = list_.text_.size + spill.size();
-    if (offset + word.size() + 8 >= WordRef::kOffsetLimit) fail_out_of_memory(word.size());
+    if (offset + word.size() + 8 >= WordRef::kOffsetLimit) {
+      platform().fail_out_of_memory(word.size());
+    }
     std::uint64_t length = word.size();
     if (length >= WordRef::kLongLength) {
       const char* bytes = reinterpret_cast<const char*>(&length);

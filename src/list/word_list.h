@@ -1,5 +1,6 @@
-// The word-list text format, as it is read: UTF-8 text split at the Unicode whitespace set, each
-// word upper-cased with the default full mapping (ß becomes SS; no locale or context rules).
+// A list file read whole into its words: UTF-8 text split at the Unicode whitespace set, each word
+// upper-cased with the default full mapping (ß becomes SS; no locale or context rules). A list
+// already in written form is kept as its text, only checked.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "base/file_data.h"
 #include "base/result.h"
 #include "base/tunables.h"
 #include "list/word_key.h"
@@ -55,7 +56,7 @@ class WordList {
   /// The file's bytes, as upper-cased in place; in written form, kSlack readable bytes follow.
   std::string_view text() const { return text_.view(); }
 
-  /// Otherwise: a reference per word.
+  /// A reference per word, for a list not in written form (one in written form has none).
   std::span<WordRef> refs() { return refs_; }
   std::span<const WordRef> refs() const { return refs_; }
 

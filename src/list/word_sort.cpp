@@ -1,4 +1,5 @@
-// Ordering a list's words: most-significant-digit radix sort on one byte per level.
+// Ordering a list's words: most-significant-digit radix sort on one byte per level (a large list
+// takes its first two bytes in one step, on two cores), small groups by comparison.
 #include "list/word_sort.h"
 
 #include <algorithm>
@@ -9,8 +10,8 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "platform/platform.h"
 #include "base/two_cores.h"
+#include "platform/platform.h"
 
 namespace corvandel {
 namespace {
@@ -25,8 +26,8 @@ class WordSorter {
         scratch_(std::make_unique_for_overwrite<WordRef[]>(list.refs().size())),
         digits_(std::make_unique_for_overwrite<std::uint16_t[]>(list.refs().size())),
         two_byte_sort_from_(two_byte_sort_from) {
-    advise_large_memory(scratch_.get(), list.refs().size() * sizeof(WordRef));
-    advise_large_memory(digits_.get(), list.refs().size() * sizeof(std::uint16_t));
+    platform().advise_large_memory(scratch_.get(), list.refs().size() * sizeof(WordRef));
+    platform().advise_large_memory(digits_.get(), list.refs().size() * sizeof(std::uint16_t));
   }
 
   // Sorts all of the list's words, `refs`. Large lists take their first two bytes in one step, on

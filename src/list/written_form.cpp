@@ -1,16 +1,17 @@
 // The check of written form: 64 bytes at a time from their byte classes, each word's key against
-// the last one's, words longer than a block character by character.
+// the last one's, words longer than a block character by character; a long stretch split in two
+// halves, judged on two cores.
 #include "list/written_form.h"
 
 #include <bit>
 #include <cstring>
 
-#include "text/block_scan.h"
+#include "base/file_data.h"
 #include "base/two_cores.h"
+#include "list/word_key.h"
+#include "text/block_scan.h"
 #include "text/upper_case.h"
 #include "text/utf8.h"
-#include "list/word_key.h"
-#include "list/word_list.h"
 
 namespace corvandel {
 

@@ -10,9 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "base/result.h"
-#include "base/file_data.h"
-
 namespace corvandel {
 
 enum class WrittenForm { written, not_written, not_utf8 };

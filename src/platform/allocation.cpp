@@ -10,7 +10,7 @@
 namespace {
 void* allocate_or_die(std::size_t bytes) {
   void* p = std::malloc(bytes == 0 ? 1 : bytes);
-  if (p == nullptr) corvandel::fail_out_of_memory(bytes);
+  if (p == nullptr) corvandel::native_platform().fail_out_of_memory(bytes);
   return p;
 }
 

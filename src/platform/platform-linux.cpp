@@ -17,7 +17,6 @@
 #include <ctime>
 
 #include "platform/platform.h"
-#include "text/utf8.h"
 
 namespace corvandel {
 namespace {
@@ -237,9 +236,11 @@ class PosixPlatform final : public Platform {
 
   std::optional<std::string> environment_variable(const char* name) override {
     const char* value = std::getenv(name);
-    if (value == nullptr || !unicode::is_valid_utf8(value)) return std::nullopt;
+    if (value == nullptr) return std::nullopt;
     return std::string(value);
   }
+
+  std::span<const std::string_view> system_help_options() const override { return {}; }
 
   Result<FileType> file_type(const std::string& path) override {
     struct stat st;
@@ -333,7 +334,13 @@ class PosixPlatform final : public Platform {
     return listed;
   }
 
+  std::string_view path_separators() const override { return "/"; }
+
   bool held_by_another_program(const Error&) const override { return false; }
+
+  SystemErrorCause system_error_cause(int code) const override {
+    return code == EIO ? SystemErrorCause::device_failed : SystemErrorCause::none;
+  }
 
   Result<std::string> local_time_stamp() override {
     std::time_t now = std::time(nullptr);
@@ -356,49 +363,35 @@ class PosixPlatform final : public Platform {
 
   [[noreturn]] void exit_process(int status) override { std::exit(status); }
 
-  std::string_view list_dir_separator() const override { return "/"; }
+  void advise_large_memory(void* p, std::size_t size) override {
+#if defined(MADV_HUGEPAGE)
+    // Only whole large pages inside the range can be backed so.
+    constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
+    const std::uintptr_t begin =
+        (reinterpret_cast<std::uintptr_t>(p) + kLargePage - 1) & ~(kLargePage - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + size) & ~(kLargePage - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)p, (void)size;
+#endif
+  }
+
+  [[noreturn]] void fail_out_of_memory(std::size_t bytes) override {
+    // No allocation here: the report is formatted on the stack.
+    char text[64];
+    int length = std::snprintf(text, sizeof text, "memory allocation of %zu bytes failed\n", bytes);
+    if (length > 0) {
+      [[maybe_unused]] ssize_t ignored = ::write(2, text, static_cast<std::size_t>(length));
+    }
+    std::abort();
+  }
 };
 
 }  // namespace
 
-void advise_large_memory(void* p, std::size_t size) {
-#if defined(MADV_HUGEPAGE)
-  // Only whole large pages inside the range can be backed so.
-  constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
-  const std::uintptr_t begin =
-      (reinterpret_cast<std::uintptr_t>(p) + kLargePage - 1) & ~(kLargePage - 1);
-  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + size) & ~(kLargePage - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)p, (void)size;
-#endif
-}
-
-std::span<const std::string_view> system_help_options() {
-  return {};
-}
-
-std::string_view path_separators() {
-  return "/";
-}
-
 Platform& native_platform() {
   static PosixPlatform instance;
   return instance;
-}
-
-[[noreturn]] void fail_out_of_memory(std::size_t bytes) {
-  // No allocation here: the report is formatted on the stack.
-  char text[64];
-  int length = std::snprintf(text, sizeof text, "memory allocation of %zu bytes failed\n", bytes);
-  if (length > 0) {
-    [[maybe_unused]] ssize_t ignored = ::write(2, text, static_cast<std::size_t>(length));
-  }
-  std::abort();
-}
-
-SystemErrorCause system_error_cause(int code) {
-  return code == EIO ? SystemErrorCause::device_failed : SystemErrorCause::none;
 }
 
 }  // namespace corvandel

@@ -19,7 +19,6 @@
 
 #include "platform/platform-win32-calls.h"
 #include "platform/platform.h"
-#include "text/whitespace.h"
 
 namespace corvandel {
 namespace win32 {
@@ -136,16 +135,29 @@ std::string system_message(DWORD code) {
   return message_part(std::wstring_view(buffer, length), code);
 }
 
-Result<std::wstring> to_utf16(std::string_view text) {
-  if (text.empty()) return std::wstring();
-  if (text.size() > static_cast<std::size_t>(INT32_MAX))
-    return os_error(ERROR_FILENAME_EXCED_RANGE);
-  const int size = static_cast<int>(text.size());
-  int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-  if (length == 0) return last_os_error();
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), length);
-  return wide;
+// `text` converted by `convert` (MultiByteToWideChar or WideCharToMultiByte with its flags), once
+// for the length, once into a string of it; nothing when refused (GetLastError() tells why).
+template <class To, class From, class Convert>
+std::optional<To> converted(From text, Convert convert) {
+  if (text.empty()) return To();
+  const int size = static_cast<int>(std::min<std::size_t>(text.size(), INT32_MAX));
+  const int length = convert(text.data(), size, nullptr, 0);
+  if (length == 0) return std::nullopt;
+  To result(static_cast<std::size_t>(length), typename To::value_type{});
+  convert(text.data(), size, result.data(), length);
+  return result;
+}
+
+std::optional<std::wstring> utf16_of(std::string_view text, DWORD flags) {
+  return converted<std::wstring>(text, [flags](const char* from, int size, wchar_t* to, int n) {
+    return MultiByteToWideChar(CP_UTF8, flags, from, size, to, n);
+  });
+}
+
+// Nothing for text that is not valid UTF-8 or is longer than INT32_MAX bytes.
+std::optional<std::wstring> to_utf16(std::string_view text) {
+  if (text.size() > static_cast<std::size_t>(INT32_MAX)) return std::nullopt;
+  return utf16_of(text, MB_ERR_INVALID_CHARS);
 }
 
 bool is_separator(wchar_t c) {
@@ -263,13 +275,10 @@ Result<void> write_bytes(HANDLE handle, std::string_view text) {
 Result<void> write_console(HANDLE handle, std::string_view text) {
   if (text.empty()) return {};
   // The program's messages are valid UTF-8; anything else would show as U+FFFD.
-  const int size = static_cast<int>(std::min<std::size_t>(text.size(), INT32_MAX));
-  int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-  if (length == 0) return last_os_error();
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+  const std::optional<std::wstring> wide = utf16_of(text, 0);
+  if (!wide) return last_os_error();
 
-  std::wstring_view rest = wide;
+  std::wstring_view rest = *wide;
   while (!rest.empty()) {
     std::size_t chunk = std::min(rest.size(), kConsoleChunk);
     // Never split a surrogate pair between two calls.
@@ -440,7 +449,7 @@ class Win32Platform final : public Platform {
   }
 
   std::optional<std::string> environment_variable(const char* name) override {
-    Result<std::wstring> wide_name = to_utf16(name);
+    std::optional<std::wstring> wide_name = to_utf16(name);
     if (!wide_name) return std::nullopt;
     std::wstring value(256, L'\0');
     for (;;) {
@@ -460,6 +469,11 @@ class Win32Platform final : public Platform {
       value.resize(length);  // the size needed, terminator included
     }
     return to_utf8(value);
+  }
+
+  std::span<const std::string_view> system_help_options() const override {
+    static constexpr std::string_view kOptions[] = {"/?", "/help", "/h", "-?"};
+    return kOptions;
   }
 
   Result<FileType> file_type(const std::string& path) override {
@@ -621,8 +635,24 @@ class Win32Platform final : public Platform {
     return listed;
   }
 
+  std::string_view path_separators() const override { return "\\/"; }
+
   bool held_by_another_program(const Error& error) const override {
     return held(static_cast<DWORD>(error.code));
+  }
+
+  SystemErrorCause system_error_cause(int code) const override {
+    switch (static_cast<DWORD>(code)) {
+      case ERROR_SHARING_VIOLATION:
+      case ERROR_LOCK_VIOLATION:
+        return SystemErrorCause::held_by_another_program;
+      case ERROR_NOT_READY:
+      case ERROR_CRC:
+      case ERROR_IO_DEVICE:
+        return SystemErrorCause::device_failed;
+      default:
+        return SystemErrorCause::none;
+    }
   }
 
   Result<std::string> local_time_stamp() override {
@@ -648,42 +678,56 @@ class Win32Platform final : public Platform {
     Sleep(static_cast<DWORD>(std::max(milliseconds, 0)));
   }
 
-  [[noreturn]] void exit_process(int status) override { std::exit(status); }
+  // Large pages need a privilege that users do not have.
+  void advise_large_memory(void*, std::size_t) override {}
 
-  std::string_view list_dir_separator() const override { return "\\"; }
+  [[noreturn]] void fail_out_of_memory(std::size_t bytes) override {
+    // No allocation here: the report is put together on the stack.
+    char text[64] = "memory allocation of ";
+    char* end = text + std::strlen(text);
+    end = std::to_chars(end, text + sizeof text, bytes).ptr;
+    constexpr std::string_view kTail = " bytes failed\n";
+    std::memcpy(end, kTail.data(), kTail.size());
+    end += kTail.size();
+    HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      WriteFile(handle, text, static_cast<DWORD>(end - text), &written, nullptr);
+    }
+    // The fail-fast request (__fastfail): ends the process at once with
+    // STATUS_STACK_BUFFER_OVERRUN (0xC0000409), past every exception handler.
+    __asm__ volatile("int $0x29" : : "c"(FAST_FAIL_FATAL_APP_EXIT) : "memory");
+    __builtin_unreachable();
+  }
+
+  [[noreturn]] void exit_process(int status) override { std::exit(status); }
 };
 
 }  // namespace
 
 Result<std::wstring> api_path(std::string_view path) {
-  Result<std::wstring> wide = to_utf16(path);
+  std::optional<std::wstring> wide = to_utf16(path);
   if (!wide) return Error{ErrorKind::invalid_input, 0, "path is not valid UTF-8"};
-  const std::wstring& text = wide.value();
+  std::wstring& text = *wide;
   if (text.find(L'\0') != std::wstring::npos) {
     return Error{ErrorKind::invalid_input, 0, "path contains a NUL character"};
   }
   // In the extended-length form the system converts no separator, so that the forward slash of
   // the backup names becomes a backslash here.
   if (starts_with(text, kExtendedPrefix) || starts_with(text, kNtPrefix)) {
-    std::replace(wide.value().begin(), wide.value().end(), L'/', L'\\');
-    return wide;
+    std::replace(text.begin(), text.end(), L'/', L'\\');
+    return std::move(text);
   }
-  if (text.size() < kLegacyPathLimit && is_absolute(text)) return wide;
+  if (text.size() < kLegacyPathLimit && is_absolute(text)) return std::move(text);
   Result<std::wstring> full = full_path(text);
   if (!full) return full;
   return with_extended_prefix(full.value());
 }
 
 std::optional<std::string> to_utf8(std::wstring_view text) {
-  if (text.empty()) return std::string();
-  const int size = static_cast<int>(std::min<std::size_t>(text.size(), INT32_MAX));
-  int length = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), size, nullptr, 0,
-                                   nullptr, nullptr);
-  if (length == 0) return std::nullopt;
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), size, narrow.data(), length,
-                      nullptr, nullptr);
-  return narrow;
+  return converted<std::string>(text, [](const wchar_t* from, int size, char* to, int n) {
+    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, from, size, to, n, nullptr, nullptr);
+  });
 }
 
 Error os_error(unsigned long code) {
@@ -692,8 +736,11 @@ Error os_error(unsigned long code) {
 }
 
 std::string message_part(std::wstring_view message, unsigned long code) {
-  // Messages end in CR LF; every character of the whitespace set is in the BMP.
-  while (!message.empty() && unicode::is_whitespace(message.back())) message.remove_suffix(1);
+  // Messages end in CR LF, some in a space before it; all of Unicode's White_Space is trimmed.
+  constexpr std::wstring_view kWhitespace =
+      L"\t\n\v\f\r \x85\xA0\x1680\x2000\x2001\x2002\x2003"
+      L"\x2004\x2005\x2006\x2007\x2008\x2009\x200A\x2028\x2029\x202F\x205F\x3000";
+  message = message.substr(0, message.find_last_not_of(kWhitespace) + 1);
   std::optional<std::string> text = to_utf8(message);
   if (!text) {
     return "OS Error " + std::to_string(static_cast<int>(code)) +
@@ -712,54 +759,9 @@ bool ends_console_read(std::wstring_view typed, bool& at_line_start) {
 
 }  // namespace win32
 
-// Large pages need a privilege that users do not have.
-void advise_large_memory(void*, std::size_t) {}
-
-std::span<const std::string_view> system_help_options() {
-  static constexpr std::string_view kOptions[] = {"/?", "/help", "/h", "-?"};
-  return kOptions;
-}
-
-std::string_view path_separators() {
-  return "\\/";
-}
-
 Platform& native_platform() {
   static win32::Win32Platform instance;
   return instance;
-}
-
-[[noreturn]] void fail_out_of_memory(std::size_t bytes) {
-  // No allocation here: the report is put together on the stack.
-  char text[64] = "memory allocation of ";
-  char* end = text + std::strlen(text);
-  end = std::to_chars(end, text + sizeof text, bytes).ptr;
-  constexpr std::string_view kTail = " bytes failed\n";
-  std::memcpy(end, kTail.data(), kTail.size());
-  end += kTail.size();
-  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
-  if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
-    DWORD written = 0;
-    WriteFile(handle, text, static_cast<DWORD>(end - text), &written, nullptr);
-  }
-  // The fail-fast request (__fastfail): ends the process at once with STATUS_STACK_BUFFER_OVERRUN
-  // (0xC0000409), past every exception handler.
-  __asm__ volatile("int $0x29" : : "c"(FAST_FAIL_FATAL_APP_EXIT) : "memory");
-  __builtin_unreachable();
-}
-
-SystemErrorCause system_error_cause(int code) {
-  switch (static_cast<DWORD>(code)) {
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return SystemErrorCause::held_by_another_program;
-    case ERROR_NOT_READY:
-    case ERROR_CRC:
-    case ERROR_IO_DEVICE:
-      return SystemErrorCause::device_failed;
-    default:
-      return SystemErrorCause::none;
-  }
 }
 
 }  // namespace corvandel

@@ -43,7 +43,7 @@ std::string_view file_name_of(std::string_view path) {
 }
 
 std::string parent_of(std::string_view path) {
-  const std::string_view separators = path_separators();
+  const std::string_view separators = platform().path_separators();
   const std::size_t end = path.find_last_not_of(separators);
   if (end == std::string_view::npos) return {};
   const std::size_t separator = path.find_last_of(separators, end);
@@ -54,12 +54,6 @@ std::string parent_of(std::string_view path) {
   return std::string(path.substr(0, parent_end + 1));
 }
 
-FileData FileData::allocate(std::size_t capacity) {
-  FileData data{std::make_unique_for_overwrite<char[]>(capacity + kSlack), 0};
-  advise_large_memory(data.data(), capacity + kSlack);
-  return data;
-}
-
 Result<FileData> Platform::read_file(const std::string& path) {
   Result<std::unique_ptr<InputFile>> file = open_file(path);
   if (!file) return file.error();
@@ -68,12 +62,17 @@ Result<FileData> Platform::read_file(const std::string& path) {
 
 Result<FileData> read_rest(InputFile& file) {
   // The size is a hint: a file that grows meanwhile is still read to its end. The byte past it
-  // lets the read that finds the end fill nothing.
+  // lets the read that finds the end fill nothing. A whole list is large, and its buffer fresh.
+  const auto buffer = [](std::size_t capacity) {
+    FileData data = FileData::allocate(capacity);
+    platform().advise_large_memory(data.data(), capacity + kSlack);
+    return data;
+  };
   std::size_t capacity = static_cast<std::size_t>(file.size_when_opened()) + 1;
-  FileData data = FileData::allocate(capacity);
+  FileData data = buffer(capacity);
   for (;;) {
     if (data.size == capacity) {
-      FileData grown = FileData::allocate(capacity *= 2);
+      FileData grown = buffer(capacity *= 2);
       std::memcpy(grown.data(), data.data(), data.size);
       grown.size = data.size;
       data = std::move(grown);

@@ -21,6 +21,10 @@ namespace corvandel {
 
 enum class FileType { regular, directory, other };
 
+/// What a system error code tells a user beyond its kind, where it has a usual remedy: a file
+/// that another program holds open, a device that failed.
+enum class SystemErrorCause { none, held_by_another_program, device_failed };
+
 /// What a file is: its identity, size and times of change as one text that differs after any
 /// write to it or its replacement by another file; and its permissions, in the system's terms.
 struct FileState {
@@ -36,8 +40,7 @@ class InputFile {
   virtual Result<std::size_t> read(char* buffer, std::size_t size) = 0;
   /// The file's size when it was opened (it may grow while it is read).
   virtual std::uint64_t size_when_opened() const = 0;
-  /// What the file is now: its identity, size and times of change, different after any write to
-  /// it or its replacement by another file.
+  /// What the file is now, as FileState::identity tells it.
   virtual Result<std::string> state() = 0;
   /// Goes back to the file's start.
   virtual Result<void> rewind() = 0;
@@ -80,9 +83,12 @@ class Platform {
 
   // Environment.
 
-  /// The variable's value as UTF-8, or nothing when it is unset or cannot be represented as
-  /// Unicode text.
+  /// The variable's value, or nothing when it is unset. Where the system keeps UTF-16 it is given
+  /// as UTF-8 (nothing when it holds an unpaired surrogate); elsewhere as its bytes, UTF-8 or not.
   virtual std::optional<std::string> environment_variable(const char* name) = 0;
+  /// The arguments that ask for the usage text by this system's custom besides --help and -h
+  /// ("/?", "/help", "/h" and "-?" on Windows), none where there are none.
+  virtual std::span<const std::string_view> system_help_options() const = 0;
 
   // File system.
 
@@ -99,9 +105,8 @@ class Platform {
   virtual Result<std::unique_ptr<InputFile>> open_file(const std::string& path) = 0;
   /// Reads the regular file at `path` whole, by open_file().
   Result<FileData> read_file(const std::string& path);
-  /// Takes the exclusive lock of the file at `path`, which is made when missing. Without `wait`,
-  /// fails with ErrorKind::busy while another process holds it; with `wait`, waits until it is
-  /// free.
+  /// Takes the exclusive lock of the file at `path`, made when missing. Without `wait`, fails
+  /// with ErrorKind::busy while another process holds it; with `wait`, waits until it is free.
   virtual Result<std::unique_ptr<FileLock>> lock_file(const std::string& path, bool wait) = 0;
   /// Creates a file that must not exist yet (fails with already_exists) and opens it for writing.
   virtual Result<std::unique_ptr<OutputFile>> create_new_file(const std::string& path) = 0;
@@ -118,17 +123,23 @@ class Platform {
   /// Makes `link` a second name of the file `existing`. Fails with already_exists when `link` is
   /// taken, and with unsupported where the volume has no hard links.
   virtual Result<void> hard_link(const std::string& existing, const std::string& link) = 0;
-  /// Renames `from` to `to`, over an existing `to` when `replace`, else refusing it
-  /// (already_exists). Durable once `to`'s directory is synced.
+  /// Renames `from` to `to`, over an existing `to` when `replace`, else refusing it with
+  /// already_exists. Durable once `to`'s directory is synced.
   virtual Result<void> move_file(const std::string& from, const std::string& to, bool replace) = 0;
-  /// Makes the names in the directory `dir` durable (nothing to do where moves are written
-  /// through).
+  /// Makes the names in the directory `dir` durable (nothing to do where moves write through).
   virtual Result<void> sync_directory(const std::string& dir) = 0;
   /// The names of the entries of the directory `dir`, "." and ".." left out.
   virtual Result<std::vector<std::string>> directory_names(const std::string& dir) = 0;
+  /// The characters that separate a path's components, the system's own first ("\\/" on Windows).
+  virtual std::string_view path_separators() const = 0;
+
+  // Errors.
+
   /// Whether `error` is a refusal that ends when another program lets go of the file (a sharing
   /// violation on Windows), so that the step is worth trying again.
   virtual bool held_by_another_program(const Error& error) const = 0;
+  /// The cause that `code`, this system's error code, names.
+  virtual SystemErrorCause system_error_cause(int code) const = 0;
 
   // Clock.
 
@@ -137,22 +148,23 @@ class Platform {
   /// Waits for about `milliseconds`.
   virtual void sleep_milliseconds(int milliseconds) = 0;
 
-  // Process.
+  // Memory and process.
 
+  /// Asks the system to back the fresh memory at [p, p + size) with large pages where it can, so
+  /// that touching it first costs far less; a hint that may do nothing.
+  virtual void advise_large_memory(void* p, std::size_t size) = 0;
+  /// Reports exhausted memory on standard error and ends the process at once, by the system's
+  /// fail-fast path; allocates nothing.
+  [[noreturn]] virtual void fail_out_of_memory(std::size_t bytes) = 0;
   /// Ends the process at once with `status`.
   [[noreturn]] virtual void exit_process(int status) = 0;
-
-  // Paths.
-
-  /// The separator that follows "DicLists" in the list directory.
-  virtual std::string_view list_dir_separator() const = 0;
 };
 
 /// The platform in use: the native one unless a test installed another.
 Platform& platform();
 /// Makes `replacement` the platform in use; nullptr restores the native one.
 void install_platform(Platform* replacement);
-/// This system's implementation, defined by the platform's own source file.
+/// This system's implementation, the one thing that each platform's own source file defines.
 Platform& native_platform();
 
 /// How long a step that another program's open handle blocks is tried again, in all, and the
@@ -177,37 +189,12 @@ auto retry_while_held(Platform& os, Step step) -> decltype(step()) {
   }
 }
 
-/// The characters that separate the components of a path on this system; defined by the
-/// platform's own source file.
-std::string_view path_separators();
-
-/// The arguments that ask for the usage text by this system's own custom besides --help and -h
-/// ("/?", "/help", "/h" and "-?" on Windows), none where there are none; defined by the
-/// platform's own source file.
-std::span<const std::string_view> system_help_options();
-
 /// The last component of `path`, split at '/' or '\\' on every system: the name of a source file
 /// in a diagnostic, the file name that tells a list's kind.
 std::string_view file_name_of(std::string_view path);
 
-/// The directory part of `path` ("" when it has none). Trailing separators are not a component;
-/// a root ("/", "C:\\") keeps its separator.
+/// The directory part of `path` ("" when it has none), split at platform().path_separators().
+/// Trailing separators are not a component; a root ("/", "C:\\") keeps its separator.
 std::string parent_of(std::string_view path);
-
-/// Asks the system to back the fresh memory at [p, p + size) with large pages where it can, so
-/// that touching it first costs far less; a hint that may do nothing. Defined by the platform's
-/// own source file.
-void advise_large_memory(void* p, std::size_t size);
-
-/// Reports exhausted memory on standard error and ends the process at once, by the system's
-/// fail-fast path; defined by the platform's own source file.
-[[noreturn]] void fail_out_of_memory(std::size_t bytes);
-
-/// What a system error code tells a user beyond its kind, where it has a usual remedy: a file
-/// that another program holds open, a device that failed.
-enum class SystemErrorCause { none, held_by_another_program, device_failed };
-/// The cause that `code`, this system's error code, names; defined by the platform's own source
-/// file.
-SystemErrorCause system_error_cause(int code);
 
 }  // namespace corvandel

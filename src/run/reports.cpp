@@ -48,7 +48,7 @@ std::string what_was_done(Doing doing, const std::string& subject) {
 
 // Why the system refused, in a user's words.
 std::string reason(const Error& error) {
-  if (system_error_cause(error.code) == SystemErrorCause::held_by_another_program) {
+  if (platform().system_error_cause(error.code) == SystemErrorCause::held_by_another_program) {
     return "another program has it open";
   }
   switch (error.kind) {
@@ -84,7 +84,7 @@ std::string_view remedy(const Error& error, Doing doing) {
   if (doing == Doing::reading_clock) {
     return "Check the system's date, time and time zone, then run the update again.";
   }
-  switch (system_error_cause(error.code)) {
+  switch (platform().system_error_cause(error.code)) {
     case SystemErrorCause::held_by_another_program:
       return "Close the program that has it open (an editor, a spreadsheet, a sync or backup "
              "tool) and run the update again.";

@@ -11,13 +11,12 @@
 #include <vector>
 
 #include "list/list_reader.h"
-#include "list/merged_list.h"
+#include "list/merge_walk.h"
+#include "list/word_list.h"
 #include "platform/platform.h"
 #include "platform/replacement.h"
 #include "run/reports.h"
 #include "text/utf8.h"
-#include "list/word_list.h"
-#include "list/written_form.h"
 
 namespace corvandel {
 namespace {
@@ -83,13 +82,13 @@ struct CurrentList {
   std::string state;
 };
 
-// Merges `current` and `update` into `out`. A current list in written form, as every list is once
-// this program wrote it, is read once, a piece at a time, checked and merged as it goes, so that
-// it is never held in memory; one found not to be in written form on the way is read again whole,
-// from its start, and the output started afresh. A failed read of it, or text that is not UTF-8,
-// stops the merge at once with `read_error` set.
-Result<void> write_merged(OutputFile& out, CurrentList& current, WordList& update,
-                          std::optional<Error>& read_error, const Tunables& tunables) {
+// Writes the merge of `current` and `update` to `out`. A current list in written form, as every
+// list is once this program wrote it, is read once, a piece at a time, checked and merged as it
+// goes, so that it is never held in memory; one found not to be in written form on the way is read
+// again whole, from its start, and the output started afresh. A failed read of it, or text that is
+// not UTF-8, stops the merge at once with `read_error` set.
+Result<void> write_merged_list(OutputFile& out, CurrentList& current, WordList& update,
+                               std::optional<Error>& read_error, const Tunables& tunables) {
   {
     ListReader reader(*current.file, tunables);
     Result<void> written = write_merged_stream(out, reader, update, tunables);
@@ -106,13 +105,14 @@ Result<void> write_merged(OutputFile& out, CurrentList& current, WordList& updat
   return write_merged_lists(out, words.value(), update, tunables);
 }
 
-// Writes the merge to a new temporary file and flushes it to stable storage. A failure is fatal,
-// the file removed first (and closed before that: Windows removes no file that is open).
-std::string write_temporary(const std::string& live, CurrentList& current, WordList& update,
-                            const Tunables& tunables) {
+// Writes the merge to a new file beside the live list `live` and flushes it to stable storage;
+// returns its path. A failure is fatal, the file removed first (and closed before that: Windows
+// removes no file that is open).
+std::string write_new_list(const std::string& live, CurrentList& current, WordList& update,
+                           const Tunables& tunables) {
   auto [path, file] = create_temporary(live);
   std::optional<Error> read_error;
-  Result<void> written = write_merged(*file, current, update, read_error, tunables);
+  Result<void> written = write_merged_list(*file, current, update, read_error, tunables);
   if (written && !read_error) written = file->finish();
   if (!written || read_error) {
     file.reset();
@@ -177,39 +177,46 @@ std::optional<ListKind> list_kind(std::string_view current_file) {
   return std::nullopt;
 }
 
-// Writes the merge of `current` and `update` to a new file beside the live list, then moves the
-// live list into BU_Previous_Files under a time-stamped name and puts the new file in its place,
-// so that the live name always holds a complete list. Ends the process on any failure, with
-// nothing changed.
-void back_up_list(const std::string& current_file, const std::string& list_dir,
-                  CurrentList& current, WordList& update, const Tunables& tunables) {
+// Where the passes of one list kind write: the live list, and the start of its backups' names.
+struct ListPaths {
+  std::string live;
+  std::string backup_prefix;
+};
+
+// The paths in `list_dir` of the list kind that the file name of `current_file` names; a name
+// that names neither kind ends the run.
+ListPaths list_paths(std::string_view current_file, const std::string& list_dir) {
   std::optional<ListKind> kind = list_kind(current_file);
   if (!kind) {
     print_stdout("Error: current_file is not reduced or master\n");
     pause_and_exit();
   }
   const ListNames names = names_of(*kind);
-  const std::string live = list_dir + std::string(names.live_name);
-  const std::string temporary = write_temporary(live, current, update, tunables);
-  current.file.reset();  // read to its end; Windows replaces no file that is still open
+  return {list_dir + std::string(names.live_name), list_dir + std::string(names.backup_prefix)};
+}
 
+// Moves the live list into BU_Previous_Files under a time-stamped name and puts the new list at
+// `temporary` in its place, so that the live name always holds a complete list. Ends the process
+// on any failure, with nothing changed.
+void back_up_list(const ListPaths& paths, const std::string& temporary,
+                  const CurrentList& current) {
   // The list replaced must be the list read, as it was read: one that another program changed or
   // replaced meanwhile is left as it is. (A current list named otherwise than the live one, which
   // the update run never passes, is not compared.)
   const std::optional<std::string> read_state =
-      live == current.path ? std::optional(current.state) : std::nullopt;
+      paths.live == current.path ? std::optional(current.state) : std::nullopt;
   for (int attempt = 1;; ++attempt) {
     const std::string stamp = stamp_or_fail(temporary);
-    const std::string backup = list_dir + std::string(names.backup_prefix) + stamp + ".txt";
+    const std::string backup = paths.backup_prefix + stamp + ".txt";
     Result<void> replaced =
-        replace_keeping_backup(platform(), temporary, live, backup, read_state);
+        replace_keeping_backup(platform(), temporary, paths.live, backup, read_state);
     if (replaced) {
-      note_replaced(live, backup);
+      note_replaced(paths.live, backup);
       return;
     }
     if (replaced.error().kind == ErrorKind::changed_meanwhile) {
       discard_temporary(temporary);
-      fatal_failure(replaced.error(), Doing::replacing, live);
+      fatal_failure(replaced.error(), Doing::replacing, paths.live);
     }
     // Two passes of one kind within a second: never overwrite the earlier backup.
     if (replaced.error().kind == ErrorKind::already_exists && attempt < kStampAttempts) {
@@ -249,7 +256,10 @@ void merge_word_list(const std::string& current_file, const std::string& update_
     print_stdout("No text found in " + update_file + " file. Exiting...\n");
     pause_and_exit();
   }
-  back_up_list(current_file, list_dir, current, update, tunables);
+  const ListPaths paths = list_paths(current_file, list_dir);
+  const std::string temporary = write_new_list(paths.live, current, update, tunables);
+  current.file.reset();  // read to its end; Windows replaces no file that is still open
+  back_up_list(paths, temporary, current);
 }
 
 }  // namespace corvandel

@@ -27,11 +27,19 @@ constexpr std::string_view kLockName = "corvandel.lock";
 constexpr int kLockPollMilliseconds = 100;
 constexpr int kQuietLockPolls = 10;
 
+// The directory that the variable names, trimmed; a value that is not UTF-8 (Linux hands over the
+// variable's bytes as they are) counts as unset.
 std::string base_directory() {
   std::optional<std::string> value =
       platform().environment_variable(std::string(kBaseDirVariable).c_str());
+  if (value && !unicode::is_valid_utf8(*value)) value.reset();
   std::string_view text = value ? std::string_view(*value) : kBaseDirWhenUnset;
   return std::string(unicode::trim_whitespace(text));
+}
+
+// The system's own path separator, the one that follows "DicLists" in the list directory.
+std::string separator() {
+  return std::string(platform().path_separators().substr(0, 1));
 }
 
 // The backup directory must exist before any pass moves a list into it.
@@ -96,10 +104,9 @@ std::string usage_text() {
     return "  " + std::string(name) + std::string(name.size() < 48 ? 48 - name.size() : 1, ' ') +
            std::string(what) + "\n";
   };
-  const std::string lists = "<" + std::string(kBaseDirVariable) + ">DicLists" +
-                            std::string(platform().list_dir_separator());
+  const std::string lists = "<" + std::string(kBaseDirVariable) + ">DicLists" + separator();
   std::string help = "-h, --help";
-  for (const std::string_view option : system_help_options()) help += ", " + std::string(option);
+  for (std::string_view other : platform().system_help_options()) help += ", " + std::string(other);
   return "Usage: corvandel [--help | --version]\n\n"
          "Run without arguments, corvandel merges the words of the update file into the reduced\n"
          "list, then the reduced list into the master list. Each list is rewritten as the sorted\n"
@@ -122,7 +129,7 @@ std::string usage_text() {
   // update, as a double-click does.
   if (arguments.size() == 2) {
     const std::string_view argument = arguments[1];
-    const std::span<const std::string_view> system_options = system_help_options();
+    const std::span<const std::string_view> system_options = platform().system_help_options();
     if (argument == "--version") {
       print_stdout("corvandel " CORVANDEL_VERSION "\n");
       exit_with(kExitSuccess);
@@ -141,7 +148,7 @@ std::string usage_text() {
   print_stdout("corvandel:\n");
 
   const std::string base = base_directory();
-  const std::string dic_lists = base + "DicLists" + std::string(platform().list_dir_separator());
+  const std::string dic_lists = base + "DicLists" + separator();
   const std::string backup_dir = dic_lists + "BU_Previous_Files";
   ensure_backup_directory(backup_dir);
   const std::unique_ptr<FileLock> lock = lock_list_folder(dic_lists);

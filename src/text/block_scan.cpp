@@ -1,25 +1,22 @@
 // The block scan's kernels: the portable ones first, then, where the target has SSE2, the SSE2
-// ones beside them; `kernels` names the set in use. Intrinsics are included here and nowhere
-// else.
+// ones beside them; `kernels` names the set in use. Intrinsics are included here and, for the
+// ASCII upper-casing kernel, in ascii_case.cpp; nowhere else.
 #include "text/block_scan.h"
 
 #include <bit>
-#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include "base/bytes.h"
-#include "text/upper_case.h"
+#include "text/case_tables.h"
 #include "text/utf8.h"
 #include "text/whitespace.h"
 
 namespace corvandel::unicode {
 namespace {
 
-constexpr std::uint64_t kHighBits = 0x8080808080808080;
-constexpr std::uint64_t kEachByte = 0x0101010101010101;
 constexpr std::uint64_t kLow7 = 0x7F * kEachByte;
 
 // The lead and continuation bytes of a block, the bytes that decide the narrower second-byte
@@ -90,18 +87,6 @@ UtfMasks utf_masks(const char* p, std::uint64_t) {
 // The two-byte characters that need no look-up of their case: none found without SSE2.
 std::uint64_t kept_two_byte_characters(const char*, std::uint64_t) {
   return 0;
-}
-
-void upper_ascii_letters(char* p, std::size_t length) {
-  std::size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
-    const std::uint64_t x = load8(bytes(p + i));
-    const std::uint64_t lower = lower_letters8(x);
-    if (lower == 0) continue;
-    const std::uint64_t upper = x ^ (lower >> 2);
-    std::memcpy(p + i, &upper, sizeof upper);
-  }
-  for (; i < length; ++i) p[i] = static_cast<char>(p[i] >= 'a' && p[i] <= 'z' ? p[i] - 0x20 : p[i]);
 }
 
 }  // namespace portable
@@ -202,18 +187,6 @@ std::uint64_t kept_two_byte_characters(const char* p, std::uint64_t lead2) {
   return kept;
 }
 
-void upper_ascii_letters(char* p, std::size_t length) {
-  std::size_t i = 0;
-  for (; i + 16 <= length; i += 16) {
-    const __m128i v = load16(p + i, 0);
-    const __m128i lower = in_range(v, 'a', 25);
-    if (_mm_movemask_epi8(lower) == 0) continue;  // most text needs no store
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i),
-                     _mm_sub_epi8(v, _mm_and_si128(lower, _mm_set1_epi8(0x20))));
-  }
-  portable::upper_ascii_letters(p + i, length - i);
-}
-
 }  // namespace sse2
 namespace kernels = sse2;
 #else
@@ -270,10 +243,6 @@ BlockScan scan_block(const char* p, const ByteClasses& classes) {
 BlockScan scan_block_portable(const char* p, const ByteClasses& classes) {
   const UtfMasks m = portable::utf_masks(p, classes.non_ascii);
   return scan_masks(p, classes, m, portable::kept_two_byte_characters(p, m.lead2));
-}
-
-void upper_ascii_letters(char* p, std::size_t length) {
-  kernels::upper_ascii_letters(p, length);
 }
 
 }  // namespace corvandel::unicode

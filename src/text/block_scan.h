@@ -18,6 +18,8 @@ struct ByteClasses {
   std::uint64_t non_ascii;   ///< 0x80 and up: part of a multi-byte sequence
   std::uint64_t lower;       ///< 'a' to 'z'
   std::uint64_t line_feeds;  ///< 0x0A
+
+  bool operator==(const ByteClasses&) const = default;
 };
 
 /// Classifies the 64 bytes at `p`.
@@ -34,6 +36,8 @@ struct BlockScan {
   std::uint64_t whitespace;  ///< every byte of each whitespace character
   std::uint64_t changes;  ///< the first byte of each non-ASCII character that upper-casing changes
   std::uint64_t resizes;  ///< the first byte of each one whose upper case has another length
+
+  bool operator==(const BlockScan&) const = default;
 };
 
 /// Scans the 64 bytes at `p`, whose classes are `classes`: the UTF-8 structure from the classes of
@@ -42,9 +46,5 @@ struct BlockScan {
 BlockScan scan_block(const char* p, const ByteClasses& classes);
 /// The same, byte by byte.
 BlockScan scan_block_portable(const char* p, const ByteClasses& classes);
-
-/// Upper-cases the ASCII letters among the `length` bytes at `p`, leaving every other byte as it
-/// is (so valid UTF-8 stays valid).
-void upper_ascii_letters(char* p, std::size_t length);
 
 }  // namespace corvandel::unicode

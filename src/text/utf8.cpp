@@ -4,10 +4,10 @@
 
 #include <cstdint>
 
+#include "base/bytes.h"
+
 namespace corvandel::unicode {
 namespace {
-
-constexpr std::uint64_t kHighBits = 0x8080808080808080;
 
 bool is_ascii8(const Byte* p) {
   return (load8(p) & kHighBits) == 0;

@@ -1,108 +1,25 @@
-// Merging two lists and writing the result: each list is walked in order (a list in written form
-// along its own text), and the words go out in large blocks, runs of consecutive words of one
-// list copied at once.
-#include "list/merged_list.h"
+// The merge walk: both lists walked in order side by side, each word of either written once, in
+// ascending byte-wise order, through the block writer. A list in written form is walked along its
+// own text, and a run of its words below the other list's next word is found by a galloping
+// search and handed on whole.
+#include "list/merge_walk.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
 
 #include "base/bytes.h"
+#include "base/file_data.h"
+#include "list/list_writer.h"
 #include "list/word_key.h"
 #include "list/word_sort.h"
 
 namespace corvandel {
 namespace {
-
-// Gathers words into large blocks for the output file. Words that follow each other in a list's
-// text, separated by a single LF, are copied as one run: a list already in written form is
-// copied in long stretches, and a run that fills a block is written straight from the text.
-class ListWriter {
- public:
-  ListWriter(OutputFile& out, std::size_t block_size)
-      : out_(out),
-        block_(std::make_unique_for_overwrite<char[]>(block_size)),
-        block_size_(block_size) {}
-
-  void add(const WordList& list, WordRef ref) {
-    const std::string_view word = list.word(ref);
-    if (list.in_text(ref)) {
-      return add_text(list.text().data(),
-                      static_cast<std::uint64_t>(word.data() - list.text().data()), word.size());
-    }
-    end_of_text();
-    put_word(word);
-  }
-
-  // Adds the `length` bytes of the text at `base`, from `offset`: one word, or several separated
-  // by LFs.
-  [[gnu::always_inline]] void add_text(const char* base, std::uint64_t offset,
-                                       std::uint64_t length) {
-    if (base == run_base_ && offset == run_end_ + 1 && base[run_end_] == '\n') {
-      run_end_ = offset + length;
-      return;
-    }
-    end_of_text();
-    run_base_ = base;
-    run_begin_ = offset;
-    run_end_ = offset + length;
-  }
-
-  // Copies the run of words waiting, before the text it lies in changes.
-  void end_of_text() {
-    if (run_base_ == nullptr) return;
-    put_word(std::string_view(run_base_ + run_begin_, run_end_ - run_begin_));
-    run_base_ = nullptr;
-  }
-
-  bool ok() const { return status_.ok(); }
-
-  Result<void> finish() {
-    end_of_text();
-    if (status_ && used_ != 0) status_ = out_.write(std::string_view(block_.get(), used_));
-    used_ = 0;
-    return status_;
-  }
-
- private:
-  void put_word(std::string_view word) {
-    if (!first_ && used_ < block_size_) {
-      block_[used_++] = '\n';
-    } else if (!first_) {
-      put("\n");
-    }
-    first_ = false;
-    put(word);
-  }
-
-  void put(std::string_view bytes) {
-    if (!status_) return;
-    if (used_ + bytes.size() > block_size_) {
-      status_ = out_.write(std::string_view(block_.get(), used_));
-      used_ = 0;
-      if (!status_) return;
-      if (bytes.size() >= block_size_) {
-        status_ = out_.write(bytes);
-        return;
-      }
-    }
-    std::memcpy(block_.get() + used_, bytes.data(), bytes.size());
-    used_ += bytes.size();
-  }
-
-  OutputFile& out_;
-  std::unique_ptr<char[]> block_;
-  const std::size_t block_size_;
-  std::size_t used_ = 0;
-  bool first_ = true;
-  Result<void> status_;
-  // The run of words waiting to be copied: [run_begin_, run_end_) of the text at run_base_.
-  const char* run_base_ = nullptr;
-  std::uint64_t run_begin_ = 0;
-  std::uint64_t run_end_ = 0;
-};
 
 // A list's words in written form, as the written-form check has judged them: the LF-separated
 // pieces of data[begin, end), in strictly ascending order, where `readable` bytes from `data` on
@@ -115,10 +32,9 @@ struct WrittenText {
   // time, the LFs among them found in a register (the first zero byte of x ^ LFs is exact).
   std::uint64_t line_feed_from(std::uint64_t offset) const {
     if constexpr (std::endian::native == std::endian::little) {
-      constexpr std::uint64_t kEachByte = 0x0101010101010101;
       for (std::uint64_t at = offset; at < end; at += 8) {
         const std::uint64_t x = load8(data + at) ^ (0x0A * kEachByte);
-        const std::uint64_t zero = (x - kEachByte) & ~x & (0x80 * kEachByte);
+        const std::uint64_t zero = (x - kEachByte) & ~x & kHighBits;
         if (zero != 0) return std::min<std::uint64_t>(at + (std::countr_zero(zero) >> 3), end);
       }
       return end;

@@ -1,12 +1,13 @@
-// The merged list: the distinct words of two lists in ascending byte-wise order, written in the
-// list format (joined by LF, with no line break after the last word).
+// Merging two lists: the distinct words of both in ascending byte-wise order, written in the list
+// format (joined by LF, with no line break after the last word), from two lists in memory or from
+// a list read a piece at a time and one in memory.
 #pragma once
 
-#include "list/list_reader.h"
-#include "platform/platform.h"
 #include "base/result.h"
 #include "base/tunables.h"
+#include "list/list_reader.h"
 #include "list/word_list.h"
+#include "platform/platform.h"
 
 namespace corvandel {
 
