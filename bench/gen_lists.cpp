@@ -4,6 +4,9 @@
 //                             LF-joined, no final line break), reduced.txt, update_words.txt
 //   <out>/unsorted/DicLists/  the same words, but master.txt shuffled, in mixed case and with
 //                             duplicates
+//   <out>/steady/update_words.txt  a second update file of 25,000 words, for the steady state:
+//                             the sorted lists after one run, both in written form, and a fresh
+//                             update (bench/run.sh makes that folder)
 //
 // Words are 3 to 14 characters, in one of three mixes of scripts (SCRIPTS):
 //   ascii   mostly ASCII letters; one word in sixteen from Latin-1 accented letters, Greek,
@@ -27,6 +30,7 @@ namespace {
 
 constexpr std::size_t kReducedWords = 500'000;
 constexpr std::size_t kUpdateWords = 20'000;
+constexpr std::size_t kSteadyUpdateWords = 25'000;
 
 using Rng = std::mt19937_64;
 
@@ -295,5 +299,9 @@ int main(int argc, char** argv) {
   }
   std::shuffle(messy.begin(), messy.end(), rng);
   write_lists(out / "unsorted" / "DicLists", join_loosely(rng, messy), reduced_text, update_text);
+
+  std::filesystem::create_directories(out / "steady");
+  write_file(out / "steady" / "update_words.txt",
+             join_loosely(rng, mixed_list(rng, alphabets, master, kSteadyUpdateWords)));
   return 0;
 }

@@ -12,6 +12,7 @@
 #include "list/list_reader.h"
 #include "list/merge_walk.h"
 #include "list/word_list.h"
+#include "list/written_form.h"
 #include "list/word_sort.h"
 #include "text/upper_case.h"
 #include "text/utf8.h"
@@ -140,11 +141,15 @@ void check_list_file(benchmark::State& state, const std::string& path) {
     Result<std::unique_ptr<InputFile>> file = platform().open_file(path);
     if (!file) return state.SkipWithError(("cannot read " + path).c_str());
     size = file.value()->size_when_opened();
-    ListReader reader(*file.value(), Tunables{});
-    while (reader.next()) {
-    }
-    if (reader.not_written() || reader.failure()) {
-      return state.SkipWithError("not a list in written form");
+    ListReader reader(*file.value());
+    WrittenFormCheck check(SIZE_MAX);
+    ListPiece piece(Tunables{}.piece), before(Tunables{}.piece);
+    for (bool first = true; first || !before.last; first = false) {
+      reader.read(piece, first ? nullptr : &before);
+      if (piece.failure || check.check(piece.words()) != WrittenForm::written) {
+        return state.SkipWithError("not a list in written form");
+      }
+      std::swap(piece, before);
     }
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));

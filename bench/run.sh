@@ -9,12 +9,15 @@
 # parse cost of each set.
 #
 # The sets: words mostly ASCII (ascii), a quarter of them in other scripts and mixed case
-# (mixed), and Greek alone (greek); each with the master list sorted (as corvandel writes it)
-# and unsorted (a list from elsewhere: shuffled, mixed case, repeats).
+# (mixed), and Greek alone (greek); each in three states:
+#   steady    both lists in written form, as every list is once corvandel has written it (the
+#             sorted set after one run), and a fresh update file of 25,000 words: the usual run
+#   sorted    the master list in written form, the reduced list edited by hand (unsorted)
+#   unsorted  the master list from elsewhere: shuffled, mixed case, repeats
 #
 # Settings (environment):
 #   BENCH_SIZES   master list sizes in millions of words   (default "1 2 5 10 20")
-#   BENCH_SETS    sets to measure                          (default all six: ascii-sorted ...)
+#   BENCH_SETS    sets to measure                          (default all nine: ascii-steady ...)
 #   BENCH_ROUNDS  rounds per measurement                   (default 3)
 #   BENCH_MAIN    the size whose ratios are the headline   (default 5, or the largest size below)
 #   BENCH_MICRO   1 to run the micro-benchmarks            (default 1)
@@ -28,7 +31,7 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh g++ cmake ninja-build time gnuplot-nox libbenchmark-dev
 
 sizes=${BENCH_SIZES:-"1 2 5 10 20"}
-sets=${BENCH_SETS:-"ascii-sorted ascii-unsorted mixed-sorted mixed-unsorted greek-sorted greek-unsorted"}
+sets=${BENCH_SETS:-"ascii-steady mixed-steady greek-steady ascii-sorted ascii-unsorted mixed-sorted mixed-unsorted greek-sorted greek-unsorted"}
 rounds=${BENCH_ROUNDS:-3}
 build=${BENCH_BUILD:-build/bench}
 main_size=${BENCH_MAIN:-5}
@@ -50,10 +53,19 @@ echo "=== Generating lists"
 for size in $sizes; do
   for scripts in $(for set in $sets; do echo "${set%-*}"; done | sort -u); do
     data=$build/data/$size/$scripts
-    if [ ! -e "$data/done" ]; then
+    if [ ! -e "$data/done" ] || [ ! -e "$data/steady/update_words.txt" ]; then
       rm -rf "$data"
       "$build/bench/gen_lists" "$((size * 1000000))" "$data" "$scripts"
       touch "$data/done"
+    fi
+    # The steady state: the sorted set's lists as one run leaves them, and the fresh update file.
+    if [ ! -e "$data/steady/done" ]; then
+      rm -rf "$data/steady/DicLists"
+      cp -r "$data/sorted/DicLists" "$data/steady/"
+      QUILLMERE_DIR="$(realpath "$data/steady")/" "$corvandel" </dev/null >/dev/null
+      rm -rf "$data/steady/DicLists/BU_Previous_Files" && mkdir "$data/steady/DicLists/BU_Previous_Files"
+      cp "$data/steady/update_words.txt" "$data/steady/DicLists/"
+      touch "$data/steady/done"
     fi
   done
 done
@@ -99,7 +111,7 @@ measure() {
     >>"$results/runs.tsv"
 }
 
-tools_of() { case $1 in *-sorted) echo "corvandel sort merge cat" ;; *) echo "corvandel sort cat" ;; esac; }
+tools_of() { case $1 in *-unsorted) echo "corvandel sort cat" ;; *) echo "corvandel sort merge cat" ;; esac; }
 
 echo "=== Measuring: sizes $sizes (million words), sets $sets, $rounds rounds"
 printf 'size\tset\ttool\tround\twall_s\tmaxrss_kib\n' >"$results/runs.tsv"

@@ -18,9 +18,25 @@ namespace corvandel {
 /// text, separated by a single LF, are copied as one run: a list already in written form is
 /// copied in long stretches, and a run that fills a block is written straight from the text.
 /// The first failed write ends the writing; finish() returns it.
+///
+/// Or gathers them in memory, in one block that grows as needed: the merge of one piece of a
+/// list, written out later in its place among the others.
 class ListWriter {
  public:
   ListWriter(OutputFile& out, std::size_t block_size);
+  explicit ListWriter(std::size_t capacity);
+
+  /// In memory: starts gathering afresh; after a word, the text gathered starts with an LF.
+  void restart(bool after_a_word) {
+    used_ = 0;
+    first_ = !after_a_word;
+    run_base_ = nullptr;
+  }
+  /// In memory: what was gathered, valid until the next change.
+  std::string_view gathered() {
+    end_of_text();
+    return {block_.get(), used_};
+  }
 
   void add(const WordList& list, WordRef ref) {
     const std::string_view word = list.word(ref);
@@ -71,22 +87,18 @@ class ListWriter {
 
   void put(std::string_view bytes) {
     if (!status_) return;
-    if (used_ + bytes.size() > block_size_) {
-      status_ = out_.write(std::string_view(block_.get(), used_));
-      used_ = 0;
-      if (!status_) return;
-      if (bytes.size() >= block_size_) {
-        status_ = out_.write(bytes);
-        return;
-      }
-    }
+    if (used_ + bytes.size() > block_size_ && !make_room(bytes)) return;
     std::memcpy(block_.get() + used_, bytes.data(), bytes.size());
     used_ += bytes.size();
   }
 
-  OutputFile& out_;
+  // The block is full for `bytes`: writes it out, or in memory makes it larger. False when
+  // `bytes` need not be added after all (written straight, or a write failed).
+  bool make_room(std::string_view bytes);
+
+  OutputFile* const out_;  // none: gathered in memory
   std::unique_ptr<char[]> block_;
-  const std::size_t block_size_;
+  std::size_t block_size_;
   std::size_t used_ = 0;
   bool first_ = true;
   Result<void> status_;

@@ -8,7 +8,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <span>
 #include <string_view>
 
@@ -103,17 +102,26 @@ struct WrittenText {
   }
 };
 
+// The words of `span` of a list in written form: up to the end of its last word, before the LF
+// that follows it where the span ends at the start of a word.
+WrittenText text_of(const WordList& list, ListSpan span) {
+  const std::uint64_t size = list.text().size();
+  const std::uint64_t end = span.end == span.begin || span.end >= size ? span.end : span.end - 1;
+  return {list.text().data(), size + kSlack, span.begin, end};
+}
+
 // Walks a sorted list's distinct words in order, each with its sort key. A list in written form
 // is walked along its text.
 class SortedWords {
  public:
-  explicit SortedWords(const WordList& list)
-      : SortedWords(list.written_form()
-                        ? WrittenText{list.text().data(), list.text().size() + kSlack, 0,
-                                      list.text().size()}
-                        : WrittenText{}) {
+  explicit SortedWords(const WordList& list) : SortedWords(list, all_words(list)) {}
+
+  SortedWords(const WordList& list, ListSpan span)
+      : SortedWords(list.written_form() ? text_of(list, span) : WrittenText{}) {
     if (!list.written_form()) {
       list_ = &list;
+      i_ = span.begin;
+      end_ = span.end;
       done_ = false;
       load();
     }
@@ -187,11 +195,11 @@ class SortedWords {
 
   void load() {
     const std::span<const WordRef> refs = list_->refs();
-    if (i_ == refs.size()) {
+    if (i_ == end_) {
       done_ = true;
       return;
     }
-    if (i_ + kPrefetchAhead < refs.size()) list_->prefetch(refs[i_ + kPrefetchAhead], 0);
+    if (i_ + kPrefetchAhead < end_) list_->prefetch(refs[i_ + kPrefetchAhead], 0);
     word_ = list_->word(refs[i_]);
     key_ = list_->key(refs[i_]);
   }
@@ -199,7 +207,7 @@ class SortedWords {
   static constexpr std::size_t kPrefetchAhead = 24;
   const WordList* list_ = nullptr;  // a list with references, or
   WrittenText written_;             // a list in written form
-  std::size_t i_ = 0;               // the current word, with references
+  std::size_t i_ = 0, end_ = 0;     // the current word and the end, with references
   std::uint64_t position_ = 0;      // the current word, in written form
   std::string_view word_;
   std::uint64_t key_ = 0;
@@ -237,20 +245,34 @@ Result<void> write_merged_lists(OutputFile& out, WordList& current, WordList& up
   return writer.finish();
 }
 
-Result<void> write_merged_stream(OutputFile& out, ListReader& current, WordList& update,
-                                 const Tunables& tunables) {
-  sort_words(update, tunables);
-  ListWriter writer(out, tunables.write_block);
-  SortedWords b(update);
-  while (const std::optional<std::string_view> stretch =
-             writer.ok() ? current.next() : std::nullopt) {
-    SortedWords a(WrittenText{stretch->data(), stretch->size() + kSlack, 0, stretch->size()});
-    merge_walk(a, b, writer, false);
-    writer.end_of_text();  // the reader's buffer takes the next stretch
+ListSpan all_words(const WordList& list) {
+  return {0, list.written_form() ? list.text().size() : list.refs().size()};
+}
+
+std::uint64_t end_of_words_up_to(const WordList& list, ListSpan span, std::string_view word) {
+  const std::uint64_t key = word_key(word);
+  if (list.written_form()) {
+    const WrittenText text = text_of(list, {span.begin, list.text().size()});
+    std::uint64_t at = span.begin;
+    if (at < text.end && text.below(at, text.line_feed_from(at), key, word)) {
+      at = text.first_not_below(at, key, word);
+    }
+    return std::min(at < text.end && text.word_at(at) == word ? text.word_after(at) : at,
+                    span.end);
   }
-  if (current.not_written() || current.failure()) return {};  // what was written is void
-  if (writer.ok()) b.write_below(SortedWords(WrittenText{}), writer);
-  return writer.finish();
+  const std::span<const WordRef> refs = list.refs();
+  return static_cast<std::uint64_t>(
+      std::upper_bound(refs.begin() + span.begin, refs.begin() + span.end, word,
+                       [&](std::string_view w, WordRef ref) {
+                         return sorts_below(key, w, list.key(ref), list.word(ref));
+                       }) -
+      refs.begin());
+}
+
+void merge_piece(ListWriter& writer, std::string_view words, const WordList& list, ListSpan span) {
+  SortedWords a(WrittenText{words.data(), words.size() + kSlack, 0, words.size()});
+  SortedWords b(list, span);
+  merge_walk(a, b, writer, true);
 }
 
 }  // namespace corvandel

@@ -25,6 +25,9 @@ class WrittenFormCheck {
   /// bytes after it must be readable. Stops at the first sign that the list is not in written
   /// form, or not UTF-8. A long stretch is judged on two cores, a half on each.
   WrittenForm check(std::string_view stretch);
+  /// Judges what follows as if the stretch judged last had ended with `word`: a piece of a list
+  /// judged apart from the pieces before it, which must then each have been judged written.
+  void continue_after(std::string_view word) { first_.continue_after(word); }
 
  private:
   // The words of stretches in turn, each above the one before; one thread's share of the work.

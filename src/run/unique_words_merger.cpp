@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "list/list_reader.h"
 #include "list/merge_walk.h"
+#include "list/streamed_merge.h"
 #include "list/word_list.h"
 #include "platform/platform.h"
 #include "platform/replacement.h"
@@ -90,10 +90,9 @@ struct CurrentList {
 Result<void> write_merged_list(OutputFile& out, CurrentList& current, WordList& update,
                                std::optional<Error>& read_error, const Tunables& tunables) {
   {
-    ListReader reader(*current.file, tunables);
-    Result<void> written = write_merged_stream(out, reader, update, tunables);
-    read_error = reader.failure();
-    if (read_error || !reader.not_written()) return written;
+    StreamedMerge streamed = write_merged_stream(out, *current.file, update, tunables);
+    read_error = streamed.read_failure;
+    if (read_error || !streamed.not_written) return streamed.written;
   }
   Result<void> rewound = current.file->rewind();
   if (!rewound) return read_error = rewound.error(), Result<void>();
