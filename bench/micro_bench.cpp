@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "list/list_reader.h"
+#include "list/list_writer.h"
 #include "list/merge_walk.h"
 #include "list/word_list.h"
 #include "list/written_form.h"
@@ -212,10 +213,28 @@ void BM_WriteMergedList(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteMergedList);
 
+// The merge walk alone, on one thread, in the steady state: a master list in written form and the
+// reduced list beside it (also in written form, nearly all of its words in the master) as the
+// update, both in memory, merged into memory as one piece.
+void steady_walk(benchmark::State& state, const std::string& path) {
+  const std::string reduced_path = path.substr(0, path.rfind('/') + 1) + "reduced.txt";
+  Result<FileData> master = platform().read_file(path), reduced = platform().read_file(reduced_path);
+  if (!master || !reduced) return state.SkipWithError(("cannot read " + path).c_str());
+  Result<WordList> update = parse_word_list(std::move(reduced.value()), Tunables{});
+  if (!update || !update.value().written_form()) return state.SkipWithError("not written form");
+  ListWriter merged(master.value().size + update.value().text().size() + 1);
+  for (auto _ : state) {
+    merged.restart(false);
+    merge_piece(merged, master.value().view(), update.value(), all_words(update.value()));
+    benchmark::DoNotOptimize(merged.gathered().data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * master.value().size));
+}
+
 }  // namespace
 
 // Each list of CORVANDEL_BENCH_LISTS ("name=path,name=path"; bench/run.sh names each set's master
-// list) gets its reading measured, and, for a sorted set, its check.
+// list) gets its reading measured; for a sorted set, its check; for a steady set, its merge walk.
 int main(int argc, char** argv) {
   std::string lists =
       std::getenv("CORVANDEL_BENCH_LISTS") ? std::getenv("CORVANDEL_BENCH_LISTS") : "";
@@ -225,6 +244,10 @@ int main(int argc, char** argv) {
     const std::string path = item.substr(item.find('=') + 1);
     benchmark::RegisterBenchmark(("BM_ReadListFile/" + name).c_str(), read_list_file, path)
         ->Unit(benchmark::kMillisecond);
+    if (name.ends_with("-steady")) {
+      benchmark::RegisterBenchmark(("BM_SteadyWalk/" + name).c_str(), steady_walk, path)
+          ->Unit(benchmark::kMillisecond);
+    }
     if (name.ends_with("-sorted")) {
       benchmark::RegisterBenchmark(("BM_CheckWrittenListFile/" + name).c_str(), check_list_file,
                                    path)

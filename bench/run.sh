@@ -21,6 +21,8 @@
 #   BENCH_ROUNDS  rounds per measurement                   (default 3)
 #   BENCH_MAIN    the size whose ratios are the headline   (default 5, or the largest size below)
 #   BENCH_MICRO   1 to run the micro-benchmarks            (default 1)
+#   BENCH_REFERENCE  another corvandel executable, measured in every round beside this one, its
+#                 times and this one's ratio to them reported too (default none)
 #   BENCH_BUILD   build and scratch folder                 (default build/bench)
 #
 # Quick run: BENCH_SIZES="1" BENCH_SETS="ascii-sorted" BENCH_ROUNDS=1 bench/run.sh
@@ -88,9 +90,11 @@ measure() {
   lists=$(realpath "$work/DicLists")
   local timing=$work/timing
   case $tool in
-    corvandel)
+    corvandel | reference)
+      local program=$corvandel
+      [ "$tool" = reference ] && program=$BENCH_REFERENCE
       QUILLMERE_DIR="$(realpath "$work")/" /usr/bin/time -f "%e %M" -o "$timing" \
-        "$corvandel" </dev/null >"$work/console" ;;
+        "$program" </dev/null >"$work/console" ;;
     sort)
       /usr/bin/time -f "%e %M" -o "$timing" sh -c '
         LC_ALL=C sort -u "$1/reduced.txt" "$1/update_words.txt" -o "$1/reduced.new" &&
@@ -111,7 +115,9 @@ measure() {
     >>"$results/runs.tsv"
 }
 
-tools_of() { case $1 in *-unsorted) echo "corvandel sort cat" ;; *) echo "corvandel sort merge cat" ;; esac; }
+# With BENCH_REFERENCE, another build of corvandel runs in each round beside this one.
+reference=${BENCH_REFERENCE:+reference}
+tools_of() { case $1 in *-unsorted) echo "corvandel $reference sort cat" ;; *) echo "corvandel $reference sort merge cat" ;; esac; }
 
 echo "=== Measuring: sizes $sizes (million words), sets $sets, $rounds rounds"
 printf 'size\tset\ttool\tround\twall_s\tmaxrss_kib\n' >"$results/runs.tsv"
@@ -148,15 +154,16 @@ list_kib() { echo $(($(stat -c %s "$(data_of "$1" "$2")/DicLists/$3") / 1024)); 
   echo
   echo "Ratios of corvandel's wall time to each peer's; its peak memory beside the largest list"
   echo "(MiB above the reduced list, and times the master list)."
-  printf '%-6s %-15s %9s %9s %9s %12s %12s\n' size set "/sort" "/merge" "/cat" "MiB-reduced" "RSS/master"
+  printf '%-6s %-15s %9s %9s %9s %12s %12s %11s\n' size set "/sort" "/merge" "/cat" "MiB-reduced" "RSS/master" "/reference"
   for size in $sizes; do
     for set in $sets; do
       awk -F'\t' -v size="$size" -v set="$set" -v master="$(list_kib "$size" "$set" master.txt)" \
         -v reduced="$(list_kib "$size" "$set" reduced.txt)" '
         $1 == size && $2 == set { t[$3] = $4; m[$3] = $7 }
-        END { printf "%-6s %-15s %9.3f %9s %9.2f %12.1f %12.2f\n", size "M", set, t["corvandel"] / t["sort"],
+        END { printf "%-6s %-15s %9.3f %9s %9.2f %12.1f %12.2f %11s\n", size "M", set, t["corvandel"] / t["sort"],
                 t["merge"] ? sprintf("%.3f", t["corvandel"] / t["merge"]) : "-",
-                t["corvandel"] / t["cat"], (m["corvandel"] - reduced) / 1024, m["corvandel"] / master }' \
+                t["corvandel"] / t["cat"], (m["corvandel"] - reduced) / 1024, m["corvandel"] / master,
+                t["reference"] ? sprintf("%.3f", t["corvandel"] / t["reference"]) : "-" }' \
         "$results/medians.tsv"
     done
   done

@@ -79,6 +79,25 @@ struct ListMaker {
     text = model_list({text});
     return pick(3) == 0 || text.empty() ? text : with_flaw(text);
   }
+  // Words of `text`, as written: a run of them in a row, each now and then in lower case or
+  // followed by a byte that puts it just after, so that the words of an update fall in one piece
+  // or a few, on both sides of their edges, and mostly on words already there.
+  std::string words_of(const std::string& text) {
+    std::vector<std::string> words;
+    for (std::string_view rest = model_words(text) ? model_list({text}) : ""; !rest.empty();) {
+      words.emplace_back(rest.substr(0, rest.find('\n')));
+      rest.remove_prefix(std::min(words.back().size() + 1, rest.size()));
+    }
+    if (words.empty()) return word();
+    const std::size_t from = pick(words.size()), to = from + 1 + pick(words.size() - from);
+    std::string update;
+    for (std::size_t i = from; i < to; ++i) {
+      std::string word = words[i] + (pick(6) ? "" : "\x01");
+      for (char& c : word) c ^= pick(6) == 0 && std::isalpha(c & 0xFF) ? 0x20 : 0;
+      update += word + separator();
+    }
+    return update;
+  }
   // A flaw near a multiple of a size that a path turns on, at the middle or the end, or anywhere:
   // not UTF-8 or cut off, lower case; after the word there, an empty word, other whitespace, a
   // CR, the word repeated or one below it; a final LF.
@@ -115,11 +134,16 @@ TEST(MergeDifferential, WholeRunsWithSmallSizes) {
   for (int round = 0; round < 2500; ++round) {
     if (round % 100 == 0) maker.prefix.clear();
     while (maker.prefix.size() < 80) maker.prefix.push_back(maker.word_char());
-    maker.sizes = {64 + maker.pick(449), 1 + maker.pick(300), 1 + maker.pick(600),
-                   1 + maker.pick(40), maker.pick(2) == 0};
+    // Pieces of one word, or of several; a helper thread merging them, or none.
+    maker.sizes = {maker.pick(4) ? 64 + maker.pick(449) : 1 + maker.pick(16), 1 + maker.pick(300),
+                   1 + maker.pick(600), 1 + maker.pick(40), maker.pick(2) == 0};
     const std::size_t size = round % 250 == 0 ? 5000 : round % 10 == 0 ? 2 : 150;
-    const Lists lists{maker.list(size), maker.list(size),  // now and then an update of whitespace
-                      round % 10 == 1 ? maker.space() : maker.list(size / 3 + 1)};
+    Lists lists{maker.list(size), maker.list(size),  // now and then an update of whitespace
+                round % 10 == 1 ? maker.space() : maker.list(size / 3 + 1)};
+    if (round % 4 == 3) {  // each pass's update mostly of the words of its list
+      lists.reduced = maker.words_of(lists.master);
+      lists.update = maker.words_of(lists.reduced);
+    }
     SCOPED_TRACE(::testing::PrintToString(std::array{lists.master, lists.reduced, lists.update}));
     fs::remove_all(folder.backup_dir());
     folder.write(lists);

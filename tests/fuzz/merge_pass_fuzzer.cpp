@@ -10,7 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace corvandel::testing;
   if (size < 4) return 0;
-  const corvandel::Tunables sizes{64 + 2 * std::size_t{data[0]}, 1 + std::size_t{data[1]},
+  const corvandel::Tunables sizes{1 + 2 * std::size_t{data[0]}, 1 + std::size_t{data[1]},
                                   1 + 3 * std::size_t{data[2]}, 1 + std::size_t{data[3]} % 32,
                                   data[3] >= 128};
   const std::string_view input(reinterpret_cast<const char*>(data) + 4, size - 4);
