@@ -17,14 +17,14 @@ struct Tunables {
   std::size_t write_block = std::size_t{1} << 20;
   /// A list read whole at least this long is checked against written form on two cores, a half
   /// on each: enough work that it outweighs starting a thread (tens of microseconds). A list read
-  /// a piece at a time never is: its helper thread checks the next piece instead (read_ahead).
+  /// a piece at a time never is: its pieces are checked and merged on both cores (read_ahead).
   std::size_t two_cores_from = std::size_t{1} << 18;
   /// Lists of at least this many words take their first two bytes in one radix step, the
   /// groups then sorted on two cores.
   std::size_t two_byte_sort_from = std::size_t{1} << 16;
-  /// A helper thread checks the next piece of a list read a piece at a time while this one is
-  /// merged (the reads stay on this thread); without it (as where no thread can start), the two
-  /// take turns on one thread.
+  /// A helper thread checks and merges pieces of a list read a piece at a time, as this thread
+  /// does between its reads and writes (which stay on this thread); without it (as where no
+  /// thread can start), this thread takes every piece in turn.
   bool read_ahead = true;
 };
 
