@@ -84,7 +84,8 @@ struct ListMaker {
   // or a few, on both sides of their edges, and mostly on words already there.
   std::string words_of(const std::string& text) {
     std::vector<std::string> words;
-    for (std::string_view rest = model_words(text) ? model_list({text}) : ""; !rest.empty();) {
+    const std::string sorted = model_words(text) ? model_list({text}) : "";
+    for (std::string_view rest = sorted; !rest.empty();) {
       words.emplace_back(rest.substr(0, rest.find('\n')));
       rest.remove_prefix(std::min(words.back().size() + 1, rest.size()));
     }
