@@ -145,4 +145,26 @@ void sweep(const std::vector<Call>& calls, const std::string& names, bool kill, 
   EXPECT_GE(swept, 4);
 }
 
+// A name is on disk once its folder is flushed: the new backup folder before anything is linked
+// into it, the new list before it is linked or moved, the backup name before the new list takes
+// the live name, that before the pass ends.
+void expect_replacement_order(const std::vector<Call>& calls, const std::string& after_folder,
+                              const std::string& before_link, const std::string& moved,
+                              const std::string& freeing) {
+  std::string steps, order = "make-folder DicLists/BU_Previous_Files\n" + after_folder;
+  for (const Call& c : calls) {
+    if (among(c.effect, "make-folder flush link rename attributes") ||
+        (c.effect == "look" && !freeing.empty() && c.detail == freeing))
+      steps += c.effect + " " + c.path + (c.detail.empty() ? "" : " " + c.detail) + "\n";
+  }
+  for (const std::string list : {"DicLists/reduced.txt", "DicLists/master.txt"}) {
+    std::string own = before_link;
+    for (std::size_t at; (at = own.find('$')) != std::string::npos;) own.replace(at, 1, list);
+    order += "flush " + list + ".new-1\n" + own + "link " + list +
+             "\nflush DicLists/BU_Previous_Files\nrename " + list + ".new-1" + moved +
+             "\nflush DicLists\n";
+  }
+  EXPECT_EQ(steps, order);
+}
+
 }  // namespace corvandel::testing

@@ -40,4 +40,12 @@ using SweptRun = std::function<RunResult(const ListFolder&, const Call&, const F
 void sweep(const std::vector<Call>& calls, const std::string& names, bool kill, const Lists& before,
            int killed_status, const SweptRun& run);
 
+/// Checks the order of both replacements' steps ("effect path[ detail]") in a successful run's
+/// `calls`: `after_folder` follows the making of the backup folder, `before_link` (where $ is the
+/// live list) the new list's flush, `moved` ends the line of its move; looks with the detail
+/// `freeing` are steps too.
+void expect_replacement_order(const std::vector<Call>& calls, const std::string& after_folder,
+                              const std::string& before_link = "", const std::string& moved = "",
+                              const std::string& freeing = "");
+
 }  // namespace corvandel::testing
