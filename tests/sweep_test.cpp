@@ -12,7 +12,6 @@
 #include <regex>
 #include <sstream>
 #include <thread>
-#include <tuple>
 
 namespace corvandel::testing {
 namespace {
@@ -33,28 +32,6 @@ std::vector<Fault> faults_of(const std::string& name) {
   if (name == "openat") return {fault(EACCES)};
   if (name == "renameat2") return {fault(EXDEV), fault(EEXIST, "name-taken")};
   return {fault(name == "rename" ? EXDEV : EIO)};
-}
-
-// What no system call shows: the clock failing; the removal of an unfinished list failing after a
-// failed rename (it stays, nothing else changes); the report of a folder not made failing too.
-TEST(Sweep, TheClockTheCleanUpOrAReportFailed) {
-  const std::tuple<const char*, const char*, int, const char*> cases[] = {
-      {"local_time_stamp", "", 101, ": reading the local time: Input/output error"},
-      {"hard_link", "remove_file", 1, "Error renaming file: Input/output error"},
-      {"make_directory", "write_stderr", 101, ": failed printing to stderr: Permission denied"}};
-  for (const auto& [first, then, status, text] : cases) {
-    ListFolder folder;
-    folder.write(kLists);
-    TestPlatform platform;
-    platform.environment["QUILLMERE_DIR"] = folder.base_text();
-    platform.fail(first, 1, EIO);
-    platform.fail(then, 1, EACCES);
-    const RunResult r = run_in_process(platform, folder.root());
-    EXPECT_EQ(r.status, status);
-    EXPECT_NE((r.out + r.err).find(text), std::string::npos) << r.out + r.err;
-    EXPECT_EQ(folder.strays().size(), status == 1 ? 1u : 0u) << "the list left behind, or none";
-    folder.check_promise(kLists);
-  }
 }
 
 // The built program under strace, which writes the traced calls (file descriptors with their

@@ -57,7 +57,7 @@ using Fault = std::tuple<const char*, int, int>;  // an operation's nth call fai
 // Runs the program in `folder` with `arguments` (which, but for a few, it does not read) and
 // QUILLMERE_DIR set to `base` (unset when nothing).
 RunResult run(const ListFolder& folder, const std::optional<std::string>& base,
-              [[maybe_unused]] const Fault& fault = {"", 0, 0},
+              [[maybe_unused]] const std::vector<Fault>& faults = {},
               std::vector<std::string> arguments = {"ignored", "-h"}) {
 #ifdef CORVANDEL_WINDOWS_EXE
   // Wine names Linux files in the locale's character set.
@@ -72,7 +72,8 @@ RunResult run(const ListFolder& folder, const std::optional<std::string>& base,
 #else
   TestPlatform platform;
   if (base) platform.environment["QUILLMERE_DIR"] = *base;
-  if (const auto& [operation, nth, code] = fault; nth) platform.fail(operation, nth, code);
+  for (const auto& [operation, nth, code] : faults)
+    if (nth) platform.fail(operation, nth, code);
   arguments.insert(arguments.begin(), "corvandel");
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
@@ -94,9 +95,9 @@ struct WholeRun {
   int status, replaced;             // replaced: 0 neither list, 1 the reduced list, 2 both
   std::string out;                  // between the banner and the prompt
   std::string err = "";             // for status 101, the fatal report after "corvandel: "
-  std::string error = "", windows_error = "";  // the system's error text, {E} in out and err
-  Fault fault = {"", 0, 0};                    // on Linux alone
-  std::set<std::string> left = {};             // what stays in DicLists beside the lists
+  std::string error = "", windows_error = "";   // the system's error text, {E} in out and err
+  Fault fault = {"", 0, 0}, then = {"", 0, 0};  // on Linux alone
+  std::set<std::string> left = {};              // what stays in DicLists beside the lists
 };
 
 const WholeRun kWholeRuns[] = {
@@ -125,6 +126,15 @@ const WholeRun kWholeRuns[] = {
      "The new list {D}reduced.txt.new-1 could not be created: the disk is full.\nThis run changed "
      "no list.\nFree some space*",
      "", "", Fault("create_new_file", 1, ENOSPC)},
+    {"the clock failed", nullptr, "{base}", 101, 0, "", "*: reading the local time: {E} [*",
+     "Input/output error (os error 5)", "", Fault("local_time_stamp", 1, EIO)},
+    {"the report of a folder not made failed", nullptr, "{base}", 101, 0, "",
+     "*: failed printing to stderr: {E} [*", "Permission denied (os error 13)", "",
+     Fault("make_directory", 1, EIO), Fault("write_stderr", 1, EACCES)},
+    {"the removal of the new list after a failed link failed: it stays", nullptr, "{base}", 1, 0,
+     "Error renaming file: {E}\n", "", "Input/output error (os error 5)", "",
+     Fault("hard_link", 1, EIO), Fault("remove_file", 1, EACCES),
+     std::set<std::string>{"reduced.txt.new-1"}},
     {"master list missing", [](auto& f) { fs::remove(f.lists() / "master.txt"); }, "{base}", 1, 1,
      "{D}master.txt is missing (or not a regular file)\n"},
     {"reduced list a folder", [](auto& f) { put(f, "reduced.txt", {}); }, "{base}", 1, 0,
@@ -164,14 +174,15 @@ const WholeRun kWholeRuns[] = {
          put(f, name, "half");
        }
      },
-     "{base}", 0, 2, kWritten, "", "", "", {"", 0, 0},
-     {"notes.txt", "reduced.txt.new-", "reduced.txt.new-x"}},
+     "{base}", 0, 2, kWritten, "", "", "", Fault(), Fault(),
+     std::set<std::string>{"notes.txt", "reduced.txt.new-", "reduced.txt.new-x"}},
     {"an unfinished list kept by a run without the lock (a folder in its place)",
      [](auto& f) {
        put(f, "corvandel.lock", {});
        put(f, "reduced.txt.new-1", "half");
      },
-     "{base}", 0, 2, kWritten, "", "", "", {"", 0, 0}, {"reduced.txt.new-1"}},
+     "{base}", 0, 2, kWritten, "", "", "", Fault(), Fault(),
+     std::set<std::string>{"reduced.txt.new-1"}},
     {"every backup name of the coming minute taken",
      [](auto& f) {
        fs::create_directories(f.backup_dir());
@@ -217,8 +228,8 @@ void check_run(const WholeRun& c) {
   const Lists before = folder.read();
   const std::vector<fs::path> earlier = folder.backups("reduced");
   const std::time_t start = std::time(nullptr);
-  const RunResult r =
-      run(folder, c.base ? std::optional(expand(*c.base, folder)) : std::nullopt, c.fault);
+  const RunResult r = run(folder, c.base ? std::optional(expand(*c.base, folder)) : std::nullopt,
+                          {c.fault, c.then});
   // Standard error, after the output: a fatal report, or what the program printed there.
   const std::string error = kWindows ? c.windows_error : c.error,
                     err = expand(c.err, folder, error);
