@@ -1,8 +1,6 @@
 // Every system call of a whole run where the file system can fail or the machine stop it, failed
 // (by strace) or killed in turn by one driver, also without hard links. Each run must end as the
 // program's rules say, keep the promise against the model, and let the next run complete.
-#include "sweep.h"
-
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -12,6 +10,8 @@
 #include <regex>
 #include <sstream>
 #include <thread>
+
+#include "test_support.h"
 
 namespace corvandel::testing {
 namespace {

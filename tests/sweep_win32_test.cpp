@@ -13,7 +13,7 @@
 
 #include "platform/platform-win32-calls.h"
 #include "platform/platform-win32.h"
-#include "sweep.h"
+#include "test_support.h"
 
 namespace corvandel::testing {
 namespace {
