@@ -9,7 +9,6 @@
 #include <fstream>
 #include <random>
 #include <set>
-#include <thread>
 
 #include "list/merge_walk.h"
 #include "run/update_run.h"
@@ -17,10 +16,7 @@
 #ifdef _WIN32
 #include "platform/platform-win32.h"
 #else
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include "platform/platform-linux.h"
 #endif
@@ -58,9 +54,8 @@ void write_file(const fs::path& path, std::string_view content) {
 
 bool like(std::string_view text, std::string_view pattern) {
   if (pattern.empty()) return text.empty();
-  if (pattern[0] == '*') {
+  if (pattern[0] == '*')
     return like(text, pattern.substr(1)) || (!text.empty() && like(text.substr(1), pattern));
-  }
   return !text.empty() &&
          (pattern[0] == '#' ? std::isdigit(static_cast<unsigned char>(text[0])) != 0
                             : pattern[0] == text[0]) &&
@@ -106,9 +101,8 @@ void ListFolder::write(const Lists& files) const {
 std::vector<fs::path> ListFolder::backups(const std::string& kind) const {
   std::vector<fs::path> found;
   std::error_code none;  // no backup folder, no backups
-  for (const auto& entry : fs::directory_iterator(backup_dir(), none)) {
+  for (const auto& entry : fs::directory_iterator(backup_dir(), none))
     if (like(entry.path().filename().string(), kind + "_######_######.txt")) found.push_back(entry);
-  }
   std::sort(found.begin(), found.end());
   return found;
 }
@@ -190,7 +184,7 @@ Result<std::unique_ptr<InputFile>> TestPlatform::open_file(const std::string& pa
     const std::string path;
     std::unique_ptr<InputFile> file;
   };
-  Result<std::unique_ptr<InputFile>> file = pass("open_file", path, &Platform::open_file, path);
+  Result<std::unique_ptr<InputFile>> file = pass("open_file", &Platform::open_file, path);
   if (!file) return file;
   return std::unique_ptr<InputFile>(new Stepped(*this, path, std::move(file.value())));
 }
@@ -214,32 +208,23 @@ RunResult run_in_process(TestPlatform& platform, const fs::path& working_dir,
 
 RunResult run_process(const ProcessOptions& options) {
   const ListFolder io;
-  const fs::path out = io.root() / "out", err = io.root() / "err";
-  std::vector<std::string> args = options.command, env;
+  const auto quoted = [](std::string text) {  // for the shell, which passes it on as it is
+    for (std::size_t at = 0; (at = text.find('\'', at)) != std::string::npos; at += 4)
+      text.replace(at, 1, "'\\''");
+    return "'" + text + "' ";
+  };
+  std::string command = "cd " + quoted(options.working_dir) + "&& exec timeout -s KILL 60 env -i ";
   for (const char* kept : {"PATH", "HOME", "TZ", "WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES"}) {
     const char* value = std::getenv(kept);
-    if (value && !options.environment.count(kept)) env.push_back(kept + ("=" + std::string(value)));
+    if (value && !options.environment.count(kept))
+      command += quoted(kept + ("=" + std::string(value)));
   }
-  for (const auto& [name, value] : options.environment) env.push_back(name + "=" + value);
-  std::vector<char*> argv, envp;
-  for (std::string& a : args) argv.push_back(a.data());
-  for (std::string& e : env) envp.push_back(e.data());
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(::open("/dev/null", O_RDONLY), 0);  // end of input, which answers the prompt
-    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT, 0644), 2);
-    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT, 0644), 1);
-    if (::chdir(options.working_dir.c_str()) == 0) ::execve(argv[0], argv.data(), envp.data());
-    ::_exit(127);
-  }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-  int status = 0;
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) ::kill(pid, SIGKILL);
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
+  for (const auto& [name, value] : options.environment) command += quoted(name + "=" + value);
+  for (const std::string& argument : options.command) command += quoted(argument);
+  // End of input answers the prompt.
+  const fs::path out = io.root() / "out", err = io.root() / "err";
+  const int status =
+      std::system((command + "</dev/null >" + quoted(out) + "2>" + quoted(err)).c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_file(out),
           read_file(err)};
 }
