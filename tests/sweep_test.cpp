@@ -1,8 +1,6 @@
 // Every system call of a whole run where the file system can fail or the machine stop it, failed
 // (by strace) or killed in turn by one driver, also without hard links. Each run must end as the
 // program's rules say, keep the promise against the model, and let the next run complete.
-#include "sweep.h"
-
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -12,7 +10,8 @@
 #include <regex>
 #include <sstream>
 #include <thread>
-#include <tuple>
+
+#include "test_support.h"
 
 namespace corvandel::testing {
 namespace {
@@ -33,28 +32,6 @@ std::vector<Fault> faults_of(const std::string& name) {
   if (name == "openat") return {fault(EACCES)};
   if (name == "renameat2") return {fault(EXDEV), fault(EEXIST, "name-taken")};
   return {fault(name == "rename" ? EXDEV : EIO)};
-}
-
-// What no system call shows: the clock failing; the removal of an unfinished list failing after a
-// failed rename (it stays, nothing else changes); the report of a folder not made failing too.
-TEST(Sweep, TheClockTheCleanUpOrAReportFailed) {
-  const std::tuple<const char*, const char*, int, const char*> cases[] = {
-      {"local_time_stamp", "", 101, ": reading the local time: Input/output error"},
-      {"hard_link", "remove_file", 1, "Error renaming file: Input/output error"},
-      {"make_directory", "write_stderr", 101, ": failed printing to stderr: Permission denied"}};
-  for (const auto& [first, then, status, text] : cases) {
-    ListFolder folder;
-    folder.write(kLists);
-    TestPlatform platform;
-    platform.environment["QUILLMERE_DIR"] = folder.base_text();
-    platform.fail(first, 1, EIO);
-    platform.fail(then, 1, EACCES);
-    const RunResult r = run_in_process(platform, folder.root());
-    EXPECT_EQ(r.status, status);
-    EXPECT_NE((r.out + r.err).find(text), std::string::npos) << r.out + r.err;
-    EXPECT_EQ(folder.strays().size(), status == 1 ? 1u : 0u) << "the list left behind, or none";
-    folder.check_promise(kLists);
-  }
 }
 
 // The built program under strace, which writes the traced calls (file descriptors with their
@@ -146,20 +123,7 @@ TEST_F(SystemCalls, WithoutHardLinksEachFailedOrKilled) {
 }
 
 TEST_F(SystemCalls, TheBackupNameIsOnDiskBeforeTheLiveNameChanges) {
-  // A name is on disk once its folder is flushed: the new backup folder before anything is linked
-  // into it, the new list before it is linked or renamed, the backup name before the new list
-  // takes the live name, that before the pass ends.
-  std::string steps;
-  for (const Call& call : calls_of_a_run(false, {}))
-    if (among(call.effect, "make-folder flush link rename"))
-      steps += call.name + " " + call.path + "\n";
-  std::string order = "mkdir DicLists/BU_Previous_Files\nfsync DicLists\n";
-  for (const std::string list : {"reduced", "master"}) {
-    order += "fsync DicLists/" + list + ".txt.new-1\nlink DicLists/" + list +
-             ".txt\nfsync DicLists/BU_Previous_Files\nrename DicLists/" + list +
-             ".txt.new-1\nfsync DicLists\n";
-  }
-  EXPECT_TRUE(like(steps, order)) << steps;
+  expect_replacement_order(calls_of_a_run(false, {}), "flush DicLists\n");
 }
 
 // Company on a slow disk (flushes of half a second): a second run, started with a new update file,

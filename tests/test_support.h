@@ -1,5 +1,7 @@
 // What the tests share: the model of the list format, a scratch list folder with the promise every
-// run keeps, and running the program inside the test process or as a process.
+// run keeps, running the program inside the test process or as a process, and one driver that
+// fails or kills each file call of a whole run in turn, on Linux (system calls, under strace) and
+// on Windows (Win32 calls, through the platform's table of them).
 #pragma once
 
 #include <ctime>
@@ -17,12 +19,6 @@
 
 namespace corvandel::testing {
 namespace fs = std::filesystem;
-
-#ifdef _WIN32
-inline constexpr bool kNativeWindows = true;
-#else
-inline constexpr bool kNativeWindows = false;
-#endif
 
 /// The list that a merge pass writes from two list texts, read and written with `sizes`; nothing
 /// when one is refused as text that is not UTF-8.
@@ -58,7 +54,9 @@ class ListFolder {
   fs::path backup_dir() const { return lists() / "BU_Previous_Files"; }
   /// A path as the program names it; the base directory as QUILLMERE_DIR holds it.
   std::string program_path(const fs::path& path) const;
-  std::string separator() const { return under_wine_ || kNativeWindows ? "\\" : "/"; }
+  std::string separator() const {
+    return under_wine_ || fs::path::preferred_separator == '\\' ? "\\" : "/";
+  }
   std::string base_text() const { return program_path(base_) + separator(); }
   std::string list_path(const std::string& name) const {
     return base_text() + "DicLists" + separator() + name;
@@ -134,15 +132,6 @@ class TestPlatform final : public Platform {
   void keep_permissions(const std::string& path, std::uint32_t permissions) override {
     if (!step("keep_permissions", path)) native_platform().keep_permissions(path, permissions);
   }
-  Result<void> hard_link(const std::string& existing, const std::string& link) override {
-    return pass("hard_link", existing, &Platform::hard_link, existing, link);
-  }
-  Result<void> move_file(const std::string& from, const std::string& to, bool replace) override {
-    return pass("move_file", from, &Platform::move_file, from, to, replace);
-  }
-  Result<std::unique_ptr<FileLock>> lock_file(const std::string& path, bool wait) override {
-    return pass("lock_file", path, &Platform::lock_file, path, wait);
-  }
   Result<std::string> local_time_stamp() override;
   /// Opens a file of the native platform whose reads are steps too ("read").
   Result<std::unique_ptr<InputFile>> open_file(const std::string& path) override;
@@ -150,16 +139,20 @@ class TestPlatform final : public Platform {
   [[noreturn]] void exit_process(int status) override { throw ProcessExit{status}; }
 
   // clang-format off
-#define CORVANDEL_PASSED_ON(Type, op) \
-  Type op(const std::string& p) override { return pass(#op, p, &Platform::op, p); }
-  CORVANDEL_PASSED_ON(Result<FileType>, file_type)
-  CORVANDEL_PASSED_ON(Result<void>, make_directory)
-  CORVANDEL_PASSED_ON(Result<std::unique_ptr<OutputFile>>, create_new_file)
-  CORVANDEL_PASSED_ON(Result<void>, remove_file)
-  CORVANDEL_PASSED_ON(Result<void>, wait_until_replaceable)
-  CORVANDEL_PASSED_ON(Result<FileState>, file_state)
-  CORVANDEL_PASSED_ON(Result<void>, sync_directory)
-  CORVANDEL_PASSED_ON(Result<std::vector<std::string>>, directory_names)
+  using Path = const std::string&;
+#define CORVANDEL_PASSED_ON(Type, op, Params, ...) \
+  Type op Params override { return pass(#op, &Platform::op, __VA_ARGS__); }
+  CORVANDEL_PASSED_ON(Result<FileType>, file_type, (Path p), p)
+  CORVANDEL_PASSED_ON(Result<void>, make_directory, (Path p), p)
+  CORVANDEL_PASSED_ON(Result<std::unique_ptr<OutputFile>>, create_new_file, (Path p), p)
+  CORVANDEL_PASSED_ON(Result<void>, remove_file, (Path p), p)
+  CORVANDEL_PASSED_ON(Result<void>, wait_until_replaceable, (Path p), p)
+  CORVANDEL_PASSED_ON(Result<FileState>, file_state, (Path p), p)
+  CORVANDEL_PASSED_ON(Result<void>, sync_directory, (Path p), p)
+  CORVANDEL_PASSED_ON(Result<std::vector<std::string>>, directory_names, (Path p), p)
+  CORVANDEL_PASSED_ON(Result<void>, hard_link, (Path p, Path to), p, to)
+  CORVANDEL_PASSED_ON(Result<void>, move_file, (Path p, Path to, bool replace), p, to, replace)
+  CORVANDEL_PASSED_ON(Result<std::unique_ptr<FileLock>>, lock_file, (Path p, bool wait), p, wait)
 #undef CORVANDEL_PASSED_ON
 #define CORVANDEL_NATIVE(Type, op, Params, args, ...) \
   Type op Params __VA_ARGS__ override { return native_platform().op args; }
@@ -173,11 +166,11 @@ class TestPlatform final : public Platform {
   // clang-format on
 
  private:
-  // Fails an operation when chosen, or passes it on to the native platform's.
+  // Fails an operation on `path` when chosen, or passes it on to the native platform's.
   template <class R, class... Params, class... Args>
-  R pass(const char* name, const std::string& path, R (Platform::*op)(Params...), Args&&... args) {
+  R pass(const char* name, R (Platform::*op)(Params...), const std::string& path, Args... rest) {
     if (std::optional<Error> error = step(name, path)) return *error;
-    return (native_platform().*op)(std::forward<Args>(args)...);
+    return (native_platform().*op)(path, rest...);
   }
 
   std::map<std::pair<std::string, int>, int> faults_;
@@ -197,7 +190,7 @@ struct ProcessOptions {
   std::map<std::string, std::string> environment;
 };
 
-/// Runs a process and waits for it; one still running after a minute is killed.
+/// Runs a process, through the shell, and waits for it; one still running after a minute is killed.
 RunResult run_process(const ProcessOptions& options);
 
 /// The built Linux program, after `prefix` (strace, say), with QUILLMERE_DIR naming `folder`.
@@ -211,5 +204,49 @@ inline const std::string kPrompt = "\nPress Enter to exit...\n";
 inline const std::string kNotFound =
     ", was not found.\nCreate a non-empty file, with this name, containing new text strings to "
     "add to the dictionary lists.\n";
+
+// --- Sweeps of the file calls of whole runs ---
+
+/// An error to fail a call with, how the program takes it beyond failing the step ("", "retried",
+/// "name-taken", "no-hard-links", "stream-closed"), its text in the messages.
+struct Fault {
+  int code = 0;
+  std::string treatment = "", text = "";
+};
+
+/// One file call of a successful run, the how-manyth of its name; what it does ("look" at a type
+/// or state, "read", "create", "write", "flush", "close", "link", "rename", "remove",
+/// "make-folder", "lock", "attributes"); its path (from the base directory, '/' between
+/// components; a link's or rename's source; "console", "keyboard"); the text it prints, or its
+/// flags; the errors it meets.
+struct Call {
+  std::string name;
+  int occurrence = 0;
+  std::string effect = "", path = "", detail = "";
+  std::vector<Fault> faults = {};
+};
+
+/// Whether `word` is one of the space-separated `words` (or `words` is empty).
+bool among(const std::string& word, const std::string& words);
+
+/// Lists that fill several write blocks when `large`, so that a kill can land inside one.
+Lists sweep_lists(bool large);
+
+/// A run in `folder` with `call` failed by `fault`, or killed inside it when `fault` is null.
+using SweptRun = std::function<RunResult(const ListFolder&, const Call&, const Fault* fault)>;
+
+/// Fails each call of `calls` named among `names` (all when none is) with each of its faults, or
+/// when `kill` kills the run inside each that changes the disk, in a folder holding `before`;
+/// checks the end, the promise and a next run.
+void sweep(const std::vector<Call>& calls, const std::string& names, bool kill, const Lists& before,
+           int killed_status, const SweptRun& run);
+
+/// Checks the order of both replacements' steps ("effect path[ detail]") in a successful run's
+/// `calls`: `after_folder` follows the making of the backup folder, `before_link` (where $ is the
+/// live list) the new list's flush, `moved` ends the line of its move; looks with the detail
+/// `freeing` are steps too.
+void expect_replacement_order(const std::vector<Call>& calls, const std::string& after_folder,
+                              const std::string& before_link = "", const std::string& moved = "",
+                              const std::string& freeing = "");
 
 }  // namespace corvandel::testing

@@ -28,14 +28,12 @@ constexpr bool kWindows = false;
 const std::string kGreek = "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC";
 const std::string kCjk = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE";
 const std::string kSomeWhitespace = "\t\n\v\f\r \u0085\u00A0\u1680\u2000\u202F\u3000";
-// A time zone with daylight saving time, written out so that no time zone database is needed;
-// the runs in this process take their local time from it.
+// A time zone with daylight saving time, written out so that no time zone database is needed.
 constexpr const char* kZone = "AEST-10AEDT,M10.1.0,M4.1.0/3";
 [[maybe_unused]] const bool kZoneSet = (::setenv("TZ", kZone, 1), ::tzset(), true);
 
-// `text` with {base} replaced by the base directory as QUILLMERE_DIR names it, {D} by the list
-// directory, {root} by the scratch folder, {/} by the separator, {ws} by whitespace of many kinds
-// and {E} by `error`.
+// `text` with {base} (as QUILLMERE_DIR names it), {D} (the list folder), {/}, {root} (the scratch
+// folder), {ws}, {E} (`error`) and {long} filled in.
 std::string expand(std::string text, const ListFolder& folder, const std::string& error = "") {
   const std::pair<std::string, std::string> keys[] = {
       {"{base}", folder.base_text()},
@@ -45,10 +43,9 @@ std::string expand(std::string text, const ListFolder& folder, const std::string
       {"{ws}", kSomeWhitespace},
       {"{E}", error},
       {"{long}", kWindows ? "\\\\?\\" : ""}};
-  for (const auto& [key, value] : keys) {
+  for (const auto& [key, value] : keys)
     for (std::size_t at; (at = text.find(key)) != std::string::npos;)
       text.replace(at, key.size(), value);
-  }
   return text;
 }
 
@@ -57,22 +54,20 @@ using Fault = std::tuple<const char*, int, int>;  // an operation's nth call fai
 // Runs the program in `folder` with `arguments` (which, but for a few, it does not read) and
 // QUILLMERE_DIR set to `base` (unset when nothing).
 RunResult run(const ListFolder& folder, const std::optional<std::string>& base,
-              [[maybe_unused]] const Fault& fault = {"", 0, 0},
+              [[maybe_unused]] const std::vector<Fault>& faults = {},
               std::vector<std::string> arguments = {"ignored", "-h"}) {
 #ifdef CORVANDEL_WINDOWS_EXE
+  arguments.insert(arguments.begin(), {CORVANDEL_WINE_LOADER, CORVANDEL_WINDOWS_EXE});
   // Wine names Linux files in the locale's character set.
-  ProcessOptions options;
-  options.command = {CORVANDEL_WINE_LOADER, CORVANDEL_WINDOWS_EXE};
-  options.command.insert(options.command.end(), arguments.begin(), arguments.end());
-  options.working_dir = folder.root();
-  options.environment = {{"LANG", "C.UTF-8"}, {"TZ", kZone}};
+  ProcessOptions options{arguments, folder.root(), {{"LANG", "C.UTF-8"}, {"TZ", kZone}}};
   if (!std::getenv("WINEPREFIX")) options.environment["WINEPREFIX"] = CORVANDEL_WINE_PREFIX;
   if (base) options.environment["QUILLMERE_DIR"] = *base;
   return run_process(options);
 #else
   TestPlatform platform;
   if (base) platform.environment["QUILLMERE_DIR"] = *base;
-  if (const auto& [operation, nth, code] = fault; nth) platform.fail(operation, nth, code);
+  for (const auto& [operation, nth, code] : faults)
+    if (nth) platform.fail(operation, nth, code);
   arguments.insert(arguments.begin(), "corvandel");
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
@@ -94,9 +89,9 @@ struct WholeRun {
   int status, replaced;             // replaced: 0 neither list, 1 the reduced list, 2 both
   std::string out;                  // between the banner and the prompt
   std::string err = "";             // for status 101, the fatal report after "corvandel: "
-  std::string error = "", windows_error = "";  // the system's error text, {E} in out and err
-  Fault fault = {"", 0, 0};                    // on Linux alone
-  std::set<std::string> left = {};             // what stays in DicLists beside the lists
+  std::string error = "", windows_error = "";   // the system's error text, {E} in out and err
+  Fault fault = {"", 0, 0}, then = {"", 0, 0};  // on Linux alone
+  std::set<std::string> left = {};              // what stays in DicLists beside the lists
 };
 
 const WholeRun kWholeRuns[] = {
@@ -125,6 +120,15 @@ const WholeRun kWholeRuns[] = {
      "The new list {D}reduced.txt.new-1 could not be created: the disk is full.\nThis run changed "
      "no list.\nFree some space*",
      "", "", Fault("create_new_file", 1, ENOSPC)},
+    {"the clock failed", nullptr, "{base}", 101, 0, "", "*: reading the local time: {E} [*",
+     "Input/output error (os error 5)", "", Fault("local_time_stamp", 1, EIO)},
+    {"the report of a folder not made failed", nullptr, "{base}", 101, 0, "",
+     "*: failed printing to stderr: {E} [*", "Permission denied (os error 13)", "",
+     Fault("make_directory", 1, EIO), Fault("write_stderr", 1, EACCES)},
+    {"the removal of the new list after a failed link failed: it stays", nullptr, "{base}", 1, 0,
+     "Error renaming file: {E}\n", "", "Input/output error (os error 5)", "",
+     Fault("hard_link", 1, EIO), Fault("remove_file", 1, EACCES),
+     std::set<std::string>{"reduced.txt.new-1"}},
     {"master list missing", [](auto& f) { fs::remove(f.lists() / "master.txt"); }, "{base}", 1, 1,
      "{D}master.txt is missing (or not a regular file)\n"},
     {"reduced list a folder", [](auto& f) { put(f, "reduced.txt", {}); }, "{base}", 1, 0,
@@ -141,18 +145,16 @@ const WholeRun kWholeRuns[] = {
      "Not a directory (os error 20)", "* (os error 183)"},
     {"links to each file, followed; a link becomes the backup",
      [](auto& f) {
-       for (const char* name : {"update_words.txt", "reduced.txt", "master.txt"}) {
-         fs::rename(f.lists() / name, f.root() / name);
-         fs::create_symlink(f.root() / name, f.lists() / name);
-       }
+       for (const char* name : {"update_words.txt", "reduced.txt", "master.txt"})
+         fs::rename(f.lists() / name, f.root() / name),
+             fs::create_symlink(f.root() / name, f.lists() / name);
      },
      "{base}", 0, 2, kWritten},
     {"a base past 300 characters, of folders in two scripts below one named after both lists",
      [](auto& f) {
        fs::path base = f.root() / "reduced master";
-       for (int level = 0; f.program_path(base).size() < 900; ++level) {
+       for (int level = 0; f.program_path(base).size() < 900; ++level)
          base /= (level % 2 ? kCjk : kGreek) + std::to_string(level);
-       }
        f.use_base(base);
        f.write(kLists);
      },
@@ -160,24 +162,19 @@ const WholeRun kWholeRuns[] = {
     {"unfinished lists that interrupted runs left, removed; other files kept",
      [](auto& f) {
        for (const char* name : {"reduced.txt.new-1", "master.txt.new-12", "reduced.txt.new-x",
-                                "reduced.txt.new-", "notes.txt"}) {
+                                "reduced.txt.new-", "notes.txt"})
          put(f, name, "half");
-       }
      },
-     "{base}", 0, 2, kWritten, "", "", "", {"", 0, 0},
-     {"notes.txt", "reduced.txt.new-", "reduced.txt.new-x"}},
+     "{base}", 0, 2, kWritten, "", "", "", Fault(), Fault(),
+     std::set<std::string>{"notes.txt", "reduced.txt.new-", "reduced.txt.new-x"}},
     {"an unfinished list kept by a run without the lock (a folder in its place)",
-     [](auto& f) {
-       put(f, "corvandel.lock", {});
-       put(f, "reduced.txt.new-1", "half");
-     },
-     "{base}", 0, 2, kWritten, "", "", "", {"", 0, 0}, {"reduced.txt.new-1"}},
+     [](auto& f) { put(f, "corvandel.lock", {}), put(f, "reduced.txt.new-1", "half"); }, "{base}",
+     0, 2, kWritten, "", "", "", Fault(), Fault(), std::set<std::string>{"reduced.txt.new-1"}},
     {"every backup name of the coming minute taken",
      [](auto& f) {
        fs::create_directories(f.backup_dir());
-       for (std::time_t t = std::time(nullptr) - 2, end = t + 62; t < end; ++t) {
+       for (std::time_t t = std::time(nullptr) - 2, end = t + 62; t < end; ++t)
          write_file(f.backup_dir() / ("reduced_" + local_stamp(t) + ".txt"), "EARLIER");
-       }
      },
      "{base}", 1, 0, "Error renaming file: {E}\n", "", "File exists (os error 17)",
      "* (os error 183)"},
@@ -217,14 +214,13 @@ void check_run(const WholeRun& c) {
   const Lists before = folder.read();
   const std::vector<fs::path> earlier = folder.backups("reduced");
   const std::time_t start = std::time(nullptr);
-  const RunResult r =
-      run(folder, c.base ? std::optional(expand(*c.base, folder)) : std::nullopt, c.fault);
+  const RunResult r = run(folder, c.base ? std::optional(expand(*c.base, folder)) : std::nullopt,
+                          {c.fault, c.then});
   // Standard error, after the output: a fatal report, or what the program printed there.
   const std::string error = kWindows ? c.windows_error : c.error,
-                    err = expand(c.err, folder, error);
-  const std::string tail = (c.status == 101 ? "corvandel: " : kPrompt) + err;
+                    tail = (c.status == 101 ? "corvandel: " : kPrompt) + c.err;
   EXPECT_EQ(r.status, c.status);
-  EXPECT_TRUE(like(r.out + r.err, kBanner + expand(c.out, folder, error) + tail)) << r.out + r.err;
+  EXPECT_TRUE(like(r.out + r.err, expand(kBanner + c.out + tail, folder, error))) << r.out + r.err;
   if (!earlier.empty()) {  // the backups of earlier runs stay as they are, and so do the lists
     EXPECT_TRUE(folder.backups("reduced") == earlier && folder.read().reduced == before.reduced);
   } else if (fs::is_regular_file(folder.lists() / "reduced.txt")) {
@@ -232,10 +228,9 @@ void check_run(const WholeRun& c) {
     EXPECT_EQ(reduced + master, c.replaced);
     std::set<std::string> stamps;  // backups are named by the local time of the run
     for (std::time_t t = start; t <= std::time(nullptr); ++t) stamps.insert(local_stamp(t));
-    for (const std::string kind : {"reduced", "master"}) {
+    for (const std::string kind : {"reduced", "master"})
       for (const fs::path& backup : folder.backups(kind))
         EXPECT_TRUE(stamps.count(backup.filename().string().substr(kind.size() + 1, 13)));
-    }
   }
   const std::vector<std::string> strays = folder.strays();
   EXPECT_EQ(std::set(strays.begin(), strays.end()), c.left);
@@ -342,45 +337,45 @@ TEST_F(UpdateRun, AListHeldOpenByAnotherProgram) {
   ::pclose(holder);
 }
 #else
+// No regular file in place of each file: a folder, a FIFO (one with a writer waiting too), a link
+// to /dev/null, to nothing, to a folder; each is left as it is. A folder, or a link to one, serves
+// as the backup folder; an update file that is a folder is read, and fails; anything else that is
+// there but no file is refused unread, as a list.
 TEST_F(UpdateRun, NotARegularFileInPlaceOfEachFile) {
-  using Place = std::function<void(const fs::path&)>;
-  const Place stands[] = {
+  const std::function<void(const fs::path&)> stands[] = {
       [](const fs::path& p) { fs::create_directory(p); },
       [](const fs::path& p) { ::mkfifo(p.c_str(), 0644); },
       [](const fs::path& p) { fs::create_symlink("/dev/null", p); },
       [](const fs::path& p) { fs::create_symlink(p.string() + ".absent", p); },
       [](const fs::path& p) { fs::create_directory_symlink(p.parent_path().parent_path(), p); },
       [](const fs::path& p) { ::mkfifo(p.c_str(), 0644); }};  // with a writer waiting
-  for (std::size_t stand = 0; stand < std::size(stands); ++stand) {
+  for (int stand = 0; stand < 6; ++stand) {
     for (const std::string file :
          {"update_words.txt", "reduced.txt", "master.txt", "BU_Previous_Files"}) {
       SCOPED_TRACE(file + " in place " + std::to_string(stand));
       ListFolder folder;
       folder.write(kLists);
-      fs::remove(folder.lists() / file);
-      stands[stand](folder.lists() / file);
-      const auto type = fs::symlink_status(folder.lists() / file).type();
-      const fs::path fifo = folder.lists() / file;
-      std::thread writer([&] { stand == 5 && std::ofstream(fifo) << "words"; });
+      const fs::path place = folder.lists() / file;
+      fs::remove(place);
+      stands[stand](place);
+      const auto type = fs::symlink_status(place).type();
+      std::thread writer([&] { stand == 5 && std::ofstream(place) << "words"; });
       const RunResult r = run(folder, folder.base_text());
-      const int reader = stand == 5 ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+      const int reader = stand == 5 ? ::open(place.c_str(), O_RDONLY | O_NONBLOCK) : -1;
       writer.join();
       if (reader >= 0) ::close(reader);
-      EXPECT_EQ(fs::symlink_status(folder.lists() / file).type(), type) << "left as it is";
-      // A folder, or a link to one, serves as the backup folder. An update file that is a folder
-      // is read, and fails; any other that is there but no file is refused unread, as a list.
+      EXPECT_EQ(fs::symlink_status(place).type(), type) << "left as it is";
       const std::string path = folder.list_path(file);
-      const bool a_folder = stand == 0 || stand == 4;
+      const bool a_folder = stand == 0 || stand == 4, backups = file == "BU_Previous_Files";
       const std::string expected =
-          file == "BU_Previous_Files"
-              ? (a_folder ? kWritten + kPrompt
-                          : kPrompt + "Failed to create directory: File exists (os error 17)\n")
+          backups ? (a_folder ? kWritten + kPrompt
+                              : kPrompt + "Failed to create directory: File exists (os error 17)\n")
           : file != "update_words.txt" || stand == 1 || stand == 2 || stand == 5
               ? path + " is missing (or not a regular file)\n" + kPrompt
           : stand == 3 ? "Update words file, " + path + kNotFound + kPrompt
                        : "corvandel: *details: fatal error at *: reading " + path + ": *";
       EXPECT_TRUE(like(r.out + r.err, kBanner + expected)) << r.out + r.err;
-      const bool done = file == "master.txt" || (file == "BU_Previous_Files" && a_folder);
+      const bool done = file == "master.txt" || (backups && a_folder);
       if (file != "reduced.txt") {
         EXPECT_EQ(folder.read().reduced,
                   done ? model_list({kLists.reduced, kLists.update}) : kLists.reduced);

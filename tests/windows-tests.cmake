@@ -9,8 +9,7 @@ set(CORVANDEL_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sourc
 add_subdirectory(${CORVANDEL_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 set_target_properties(gtest gtest_main PROPERTIES COMPILE_WARNING_AS_ERROR OFF)
 
-add_executable(unit_tests unicode_test.cpp platform_win32_test.cpp sweep_win32_test.cpp
-  test_support.cpp sweep.cpp)
+add_executable(unit_tests unicode_test.cpp platform_win32_test.cpp test_support.cpp)
 target_link_libraries(unit_tests PRIVATE corvandel_core gtest_main)
 # One CTest test for the whole binary: listing the cases would start Wine once per case.
 add_test(NAME windows_unit_tests COMMAND unit_tests)
