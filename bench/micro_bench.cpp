@@ -215,7 +215,8 @@ BENCHMARK(BM_WriteMergedList);
 
 // The merge walk alone, on one thread, in the steady state: a master list in written form and the
 // reduced list beside it (also in written form, nearly all of its words in the master) as the
-// update, both in memory, merged into memory as one piece.
+// update, both in memory, merged into memory as one piece while the master is checked, as each
+// piece of a streamed list is.
 void steady_walk(benchmark::State& state, const std::string& path) {
   const std::string reduced_path = path.substr(0, path.rfind('/') + 1) + "reduced.txt";
   Result<FileData> master = platform().read_file(path), reduced = platform().read_file(reduced_path);
@@ -225,7 +226,11 @@ void steady_walk(benchmark::State& state, const std::string& path) {
   ListWriter merged(master.value().size + update.value().text().size() + 1);
   for (auto _ : state) {
     merged.restart(false);
-    merge_piece(merged, master.value().view(), update.value(), all_words(update.value()));
+    WrittenFormWalk check;
+    if (merge_piece(check, merged, master.value().view(), update.value(),
+                    all_words(update.value())) != WrittenForm::written) {
+      return state.SkipWithError("not written form");
+    }
     benchmark::DoNotOptimize(merged.gathered().data());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * master.value().size));

@@ -16,6 +16,7 @@
 #include "list/list_writer.h"
 #include "list/word_key.h"
 #include "list/word_sort.h"
+#include "list/written_form.h"
 
 namespace corvandel {
 namespace {
@@ -159,10 +160,15 @@ class SortedWords {
   }
 
   // Writes this list's words that sort below `other`'s current word (all of them when `other`
-  // is done). A list in written form hands the writer the whole stretch of its text.
+  // is done).
   void write_below(const SortedWords& other, ListWriter& writer) {
+    write_below(other.done(), other.key(), other.word(), writer);
+  }
+
+  // Writes this list's words that sort below (key, word), or all of them. A list in written form
+  // hands the writer the whole stretch of its text.
+  void write_below(bool all, std::uint64_t key, std::string_view word, ListWriter& writer) {
     if (done_) return;
-    const bool all = other.done();
     if (list_ == nullptr) {
       const std::uint64_t begin = position_, end = written_.end;
       if (all) {
@@ -170,14 +176,12 @@ class SortedWords {
         done_ = true;
         return;
       }
-      if (!sorts_below(key_, word_, other.key(), other.word())) return;
-      const std::uint64_t stop = written_.first_not_below(begin, other.key(), other.word());
+      if (!sorts_below(key_, word_, key, word)) return;
+      const std::uint64_t stop = written_.first_not_below(begin, key, word);
       writer.add_text(written_.data, begin, (stop < end ? stop - 1 : end) - begin);
       move_to(stop);
       return;
     }
-    const std::uint64_t key = all ? 0 : other.key();
-    const std::string_view word = all ? std::string_view() : other.word();
     for (; !done_ && (all || sorts_below(key_, word_, key, word)) && writer.ok(); next()) {
       add_to(writer);
     }
@@ -232,6 +236,53 @@ void merge_walk(SortedWords& a, SortedWords& b, ListWriter& writer, bool last) {
   if (writer.ok() && last) b.write_below(a, writer);
 }
 
+// Merges a piece of a list in written form with a stretch of a sorted list, word by word as the
+// check of written form passes the piece's words: most words sort below the other list's next
+// one, and cost a comparison of keys; the piece's text between the places where the other list's
+// words fall goes to the writer as one run.
+class PieceMerge {
+ public:
+  PieceMerge(ListWriter& writer, std::string_view piece, const WordList& list, ListSpan span)
+      : writer_(writer), piece_(piece), other_(list, span) {}
+
+  [[gnu::always_inline]] void operator()(const char* word, std::size_t length,
+                                         std::uint64_t key) {
+    if (!other_.done() && key >= other_.key()) place(word, length, key);
+  }
+
+  // The rest of the piece, and then the other list's words after its last.
+  void finish() {
+    write_run_to(piece_.size());
+    other_.write_below(true, 0, {}, writer_);
+  }
+
+ private:
+  // The piece's word at `word` sorts at or above the other list's next word: the other list's
+  // words below it go before it, and one equal to it is passed over.
+  void place(const char* word, std::size_t length, std::uint64_t key) {
+    const std::string_view here(word, length);
+    if (sorts_below(other_.key(), other_.word(), key, here)) {
+      const std::uint64_t at = static_cast<std::uint64_t>(word - piece_.data());
+      write_run_to(at);
+      run_begin_ = at;
+      other_.write_below(false, key, here, writer_);
+    }
+    if (!other_.done() && other_.key() == key && other_.word() == here) other_.next();
+  }
+
+  // The piece's words from the start of the run to `at` (the start of a word, or the end).
+  void write_run_to(std::uint64_t at) {
+    if (at == run_begin_) return;
+    const std::uint64_t end = at < piece_.size() ? at - 1 : at;
+    writer_.add_text(piece_.data(), run_begin_, end - run_begin_);
+  }
+
+  ListWriter& writer_;
+  std::string_view piece_;
+  SortedWords other_;
+  std::uint64_t run_begin_ = 0;  // the first of the piece's words not yet written
+};
+
 }  // namespace
 
 Result<void> write_merged_lists(OutputFile& out, WordList& current, WordList& update,
@@ -269,10 +320,12 @@ std::uint64_t end_of_words_up_to(const WordList& list, ListSpan span, std::strin
       refs.begin());
 }
 
-void merge_piece(ListWriter& writer, std::string_view words, const WordList& list, ListSpan span) {
-  SortedWords a(WrittenText{words.data(), words.size() + kSlack, 0, words.size()});
-  SortedWords b(list, span);
-  merge_walk(a, b, writer, true);
+WrittenForm merge_piece(WrittenFormWalk& walk, ListWriter& writer, std::string_view words,
+                        const WordList& list, ListSpan span) {
+  PieceMerge merge(writer, words, list, span);
+  const WrittenForm verdict = walk.check(words, merge);
+  if (verdict == WrittenForm::written) merge.finish();
+  return verdict;
 }
 
 }  // namespace corvandel

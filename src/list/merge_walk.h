@@ -10,6 +10,7 @@
 #include "base/tunables.h"
 #include "list/list_writer.h"
 #include "list/word_list.h"
+#include "list/written_form.h"
 #include "platform/platform.h"
 
 namespace corvandel {
@@ -28,9 +29,12 @@ ListSpan all_words(const WordList& list);
 /// which leaps over most of the span where it is long.
 std::uint64_t end_of_words_up_to(const WordList& list, ListSpan span, std::string_view word);
 
-/// Adds to `writer` the distinct words of `words` (in written form; kSlack readable bytes follow
-/// it) and of `span` of the sorted `list`, in ascending order.
-void merge_piece(ListWriter& writer, std::string_view words, const WordList& list, ListSpan span);
+/// Judges `words` (a piece of a list; an LF and kSlack readable bytes follow it) against written
+/// form with `walk`, and as the check passes its words adds to `writer` the distinct words of
+/// the piece and of `span` of the sorted `list`, in ascending order. What the writer holds
+/// stands only where the verdict is written.
+WrittenForm merge_piece(WrittenFormWalk& walk, ListWriter& writer, std::string_view words,
+                        const WordList& list, ListSpan span);
 
 /// Writes the distinct words of both lists in ascending byte-wise order, in the list format; each
 /// list is sorted first, unless it already is.

@@ -26,10 +26,6 @@ namespace {
 // to merge while this one reads and writes; few, as each holds a piece and its merge.
 constexpr std::size_t kPiecesInFlight = 4;
 
-// The length from which a check judges a stretch on two cores, a half on each: none here, where
-// both cores already take whole pieces.
-constexpr std::size_t kNoStretchOnTwoCores = SIZE_MAX;
-
 // One piece on its way: read, waiting for a thread, taken by one, merged; then written and free.
 struct Slot {
   enum class State { free, waiting, taken, merged };
@@ -131,15 +127,14 @@ class PieceMerge {
   }
 
   // Checks the piece against written form, after the last word of the piece before, and merges
-  // it where it is.
+  // it as the check goes.
   void merge(Slot& slot) {
     if (slot.piece.failure) return;
-    WrittenFormCheck check(kNoStretchOnTwoCores);
+    WrittenFormWalk check;
     if (slot.number > 0) check.continue_after(slot.before);
-    slot.verdict = check.check(slot.piece.words());
-    if (slot.verdict != WrittenForm::written) return;
     slot.merged_words.restart(slot.number > 0);
-    merge_piece(slot.merged_words, slot.piece.words(), update_, slot.updates);
+    slot.verdict =
+        merge_piece(check, slot.merged_words, slot.piece.words(), update_, slot.updates);
   }
 
   // Takes and merges the pieces that wait, under `lock`, until `done` holds.
