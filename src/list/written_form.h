@@ -85,7 +85,7 @@ WrittenForm WrittenFormWalk::check(std::string_view stretch, Visit&& visit) {
   const char* p = stretch.data();
   const char* const end = p + stretch.size();  // an LF stands there
   // Takes the word [word, lf) as the next, and tells it on.
-  const auto next_word = [&](const char* word, const char* lf) {
+  const auto next_word = [&](const char* word, const char* lf) __attribute__((always_inline)) {
     const std::size_t length = static_cast<std::size_t>(lf - word);
     const std::uint64_t key = word_key(word, length, length + kSlack);
     if (!follows(word, length, key)) return false;
