@@ -143,8 +143,7 @@ std::pair<bool, bool> ListFolder::check_promise(const Lists& before, bool killed
     const bool replaced = present && (live != old_text || (live == new_text && !kept.empty()));
     EXPECT_TRUE(!replaced || (live == new_text && in_written_form(live)))
         << kind << " is neither its old list nor its new one in written form";
-    // A killed run may die between keeping the old list and putting the new one in place; one
-    // killed between the two renames used without hard links leaves the list absent.
+    // A killed run may die after keeping the old list; between two renames, it leaves none.
     EXPECT_TRUE(killed && !replaced ? kept.size() <= 1 && (present || kept.size() == 1)
                                     : kept.size() == (replaced ? 1u : 0u))
         << kind << ": " << kept.size() << " backups";
@@ -352,9 +351,8 @@ void sweep(const std::vector<Call>& calls, const std::string& names, bool kill, 
       EXPECT_TRUE(kill || reduced + master == (outcome.status == 0 ? 2 : replaced_before));
       for (const std::string& stray : folder.strays())
         EXPECT_TRUE(kill && stray.ends_with(".txt.new-1")) << stray << " left behind";
-      // The next run (every backup name free a day ahead) completes the update and removes what
-      // a killed run left unfinished; or, where a kill between the moves without hard links
-      // left a list in its backup alone, reports it missing.
+      // The next run (a day ahead) completes the update and removes what a killed run left, or
+      // reports missing a list that a kill between two renames left in its backup alone.
       TestPlatform next;
       next.clock_offset = 86400;
       next.environment["QUILLMERE_DIR"] = folder.base_text();
@@ -369,9 +367,8 @@ void sweep(const std::vector<Call>& calls, const std::string& names, bool kill, 
   EXPECT_GE(swept, 4);
 }
 
-// A name is on disk once its folder is flushed: the new backup folder before anything is linked
-// into it, the new list before it is linked or moved, the backup name before the new list takes
-// the live name, that before the pass ends.
+// A name is on disk once its folder is flushed: the backup folder before a link into it, the new
+// list before it is linked or moved, the backup name before the live one changes, that after.
 void expect_replacement_order(const std::vector<Call>& calls, const std::string& after_folder,
                               const std::string& before_link, const std::string& moved,
                               const std::string& freeing) {

@@ -190,7 +190,7 @@ struct ProcessOptions {
   std::map<std::string, std::string> environment;
 };
 
-/// Runs a process, through the shell, and waits for it; one still running after a minute is killed.
+/// Runs a process through the shell, and waits for it; one still running after a minute is killed.
 RunResult run_process(const ProcessOptions& options);
 
 /// The built Linux program, after `prefix` (strace, say), with QUILLMERE_DIR naming `folder`.
@@ -212,11 +212,10 @@ struct Fault {
   std::string treatment = "", text = "";
 };
 
-/// One file call of a successful run, the how-manyth of its name; what it does ("look" at a type
-/// or state, "read", "create", "write", "flush", "close", "link", "rename", "remove",
-/// "make-folder", "lock", "attributes"); its path (from the base directory, '/' between
-/// components; a link's or rename's source; "console", "keyboard"); the text it prints, or its
-/// flags; the errors it meets.
+/// A file call of a successful run, the how-manyth of its name; what it does ("look" at a type or
+/// state, "read", "create", "write", "flush", "close", "link", "rename", "remove", "make-folder",
+/// "lock", "attributes"); its path (from the base directory with '/'; a link's or rename's source;
+/// "console", "keyboard"); the text it prints, or its flags; the errors it meets.
 struct Call {
   std::string name;
   int occurrence = 0;
@@ -230,16 +229,14 @@ Lists sweep_lists(bool large);
 /// A run in `folder` with `call` failed by `fault`, or killed inside it when `fault` is null.
 using SweptRun = std::function<RunResult(const ListFolder&, const Call&, const Fault* fault)>;
 
-/// Fails each call of `calls` named among `names` (all when none is) with each of its faults, or
-/// when `kill` kills the run inside each that changes the disk, in a folder holding `before`;
-/// checks the end, the promise and a next run.
+/// Fails each call of `calls` named among `names` (all for "") with each of its faults, or kills
+/// the run inside each that changes the disk, from `before`; checks the end, promise and next run.
 void sweep(const std::vector<Call>& calls, const std::string& names, bool kill, const Lists& before,
            int killed_status, const SweptRun& run);
 
-/// Checks the order of both replacements' steps ("effect path[ detail]") in a successful run's
-/// `calls`: `after_folder` follows the making of the backup folder, `before_link` (where $ is the
-/// live list) the new list's flush, `moved` ends the line of its move; looks with the detail
-/// `freeing` are steps too.
+/// Checks the order of both replacements' steps ("effect path[ detail]") in `calls`: `after_folder`
+/// follows the making of the backup folder, `before_link` ($: the live list) the new list's flush,
+/// `moved` ends the line of its move; looks with the detail `freeing` are steps too.
 void expect_replacement_order(const std::vector<Call>& calls, const std::string& after_folder,
                               const std::string& before_link = "", const std::string& moved = "",
                               const std::string& freeing = "");
