@@ -1,7 +1,6 @@
 #!/bin/sh
-# corvandel.exe at a real console, which tmux gives Wine: a non-ASCII path shows as itself, and
-# the read of the closing prompt ends on a typed line, not before.
-# Usage: console_under_wine.sh WINE_LOADER CORVANDEL_EXE WINEPREFIX
+# corvandel.exe at a real console (tmux's): a non-ASCII path shows as itself, and the closing
+# prompt's read ends on a typed line. Usage: console_under_wine.sh WINE_LOADER CORVANDEL_EXE PREFIX
 set -u
 command -v tmux >/dev/null && [ -f "$2" ] || { echo "no tmux or no corvandel.exe: skipped"; exit 77; }
 exe=$(realpath "$2") prefix=$(realpath -m "${WINEPREFIX:-$3}")

@@ -1,6 +1,5 @@
-// The Windows platform layer: each Win32 file call of whole runs failed, or the process ended
-// inside it, through the platform's table of those calls, by the sweep's driver; other programs at
-// the replacement's edges; path forms, the lock, the standard handles and the out-of-memory exit.
+// The Windows platform layer: each Win32 file call of whole runs failed or ended inside by the
+// sweep's driver; other programs at the replacement's edges; paths, lock, handles, memory.
 #include <gtest/gtest.h>
 #include <process.h>
 
@@ -29,8 +28,8 @@ Fault fault(DWORD code, const char* treatment = "") {
   return {static_cast<int>(code), treatment, win32::os_error(code).text};
 }
 
-// The errors a call meets in the world: a hold by another program (tried again; a status is
-// never refused for sharing), a name taken, no hard links, a full disk, another volume.
+// The errors a call meets: a hold by another program (tried again; a status is never refused for
+// sharing), a name taken, no hard links, a full disk, another volume.
 std::vector<Fault> faults_of(const std::string& name, DWORD access, DWORD disposition,
                              DWORD flags) {
   const Fault device = fault(ERROR_IO_DEVICE), denied = fault(ERROR_ACCESS_DENIED),
@@ -62,8 +61,7 @@ const std::string kEffects =
     " CreateDirectoryW make-folder CreateHardLinkW link MoveFileExW rename DeleteFileW remove"
     " FindFirstFileExW read ";
 
-// Calls of `name` refused with `code` (or ended inside, with kKilled): the `nth` and the
-// `times` - 1 after it (all from it on when `times` is 0).
+// The `nth` call of `name` and `times` - 1 after it (all from it on for 0) refused with `code`.
 struct Refusal {
   std::string name;
   int nth, times;
@@ -77,7 +75,7 @@ struct Hooked {
   RunResult run() {
     TestPlatform platform;
     platform.environment["QUILLMERE_DIR"] = base;
-    // The flushes of a folder that the run asks for (on Windows, its moves are written through).
+    // The flushes of a folder that the run asks for, though its moves are written through.
     platform.before_step = [&](const std::string& step) {
       if (!step.starts_with("sync_directory ")) return;
       Call call{"sync_directory", 0, "flush", step.substr(15), "", {fault(ERROR_IO_DEVICE)}};
@@ -182,15 +180,14 @@ Hooked::~Hooked() {
 // The calls of a successful run, from lists that fill several write blocks when `large`.
 std::vector<Call> calls_of_a_run(bool large, const std::vector<Refusal>& refused,
                                  DWORD extra_attributes = 0) {
-  ListFolder folder;
-  folder.write(sweep_lists(large));
+  const ListFolder folder(sweep_lists(large));
   Hooked hooked(folder.base_text(), refused);
   hooked.extra_attributes = extra_attributes;
   EXPECT_EQ(hooked.run().status, 0);
   return std::move(hooked.calls);
 }
 
-// A run with `refused` in a child process: this program again, running SweepChild.EndsInsideACall.
+// A run with `refused` in a child process: this program, running SweepChild.EndsInsideACall.
 RunResult run_child(const ListFolder& folder, const std::vector<Refusal>& refused) {
   std::string run = folder.base_text();
   for (const Refusal& r : refused)
@@ -236,9 +233,8 @@ TEST(WindowsSweep, EachCallFailedOrEndedInsideWithAndWithoutHardLinks) {
   }
 }
 
-// Beside the order of both platforms: the live list is free of other programs' handles (opened
-// for deletion) first, the new list keeps the attributes a replacement keeps (never read-only),
-// and moves are written through.
+// Beside the order of both platforms: the live list is freed of other handles (opened for
+// deletion), the new list keeps a replacement's attributes (not read-only), moves write through.
 TEST(WindowsSweep, TheBackupNameIsOnDiskBeforeTheLiveNameChanges) {
   const DWORD kept =
       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
@@ -249,21 +245,19 @@ TEST(WindowsSweep, TheBackupNameIsOnDiskBeforeTheLiveNameChanges) {
       std::to_string(DELETE));
 }
 
-// An editor's save over the master list while its move is tried again is kept, and the run fails;
-// moves refused for a while (a reader holding the list) are waited out. A file's state changes
-// with its size alone, where its times do not tell.
+// An editor's save while the master list's move is tried again is kept, and the run fails; moves
+// refused for a while are waited out. A file's state changes with its size alone.
 TEST(WindowsSweep, CompanyWhileTheMoveIsTriedAgain) {
   const std::string merged = model_list({kLists.master, kLists.reduced, kLists.update});
   for (const auto& [code, times, save] :
        {std::tuple{ERROR_SHARING_VIOLATION, 1, true}, std::tuple{ERROR_ACCESS_DENIED, 5, false}}) {
-    ListFolder folder;
-    folder.write(kLists);
+    const ListFolder folder(kLists);
     Hooked hooked(folder.base_text(), {{"MoveFileExW", 2, times, DWORD(code)}});
     const fs::path live = folder.lists() / "master.txt", saved = folder.lists() / "saved";
     hooked.before = [&, save = save](const Call& call) {
-      if (!save || call.name != "MoveFileExW" || call.occurrence != 2) return;
-      write_file(saved, "SAVED");
-      kSystem.MoveFileExW(saved.c_str(), live.c_str(), MOVEFILE_REPLACE_EXISTING);
+      if (save && call.name == "MoveFileExW" && call.occurrence == 2)
+        write_file(saved, "SAVED"),
+            kSystem.MoveFileExW(saved.c_str(), live.c_str(), MOVEFILE_REPLACE_EXISTING);
     };
     const RunResult r = hooked.run();
     EXPECT_EQ(r.status, save ? 101 : 0);
@@ -291,31 +285,27 @@ TEST(ApiPath, FormsAtTheirEdges) {
        L"\\\\?\\C:\\" + std::wstring(242, L'b') + L"\U0001F600"},
       {"\\\\server\\share\\" + std::string(250, 'c'),
        L"\\\\?\\UNC\\server\\share\\" + std::wstring(250, L'c')}};
-  for (const auto& [path, api] : paths) {
+  for (const auto& [path, api] : paths)
     EXPECT_EQ(win32::api_path(path).value(), api.empty() ? fs::path(path).wstring() : api) << path;
-  }
   for (const std::string& path : {std::string("C:\\a\0b", 6), std::string("C:\\caf\xC3")}) {
     EXPECT_EQ(win32::api_path(path).error().kind, ErrorKind::invalid_input);
     EXPECT_EQ(os.file_type(path).error().kind, ErrorKind::invalid_input);
   }
 }
 
-// A list held open without leave to delete it (as scanners do) is replaced once let go within
-// about two seconds, else left, with no second name left behind; one rewritten in place with its
-// time put back has changed; the lock has one holder, and a waiter gets it once let go. A device
-// is no list.
+// A list held open without leave to delete it is replaced once let go within two seconds, else
+// left with no second name; one rewritten with its time put back has changed; the lock has one
+// holder, and a waiter gets it once let go. A device is no list.
 TEST(Replacement, AnotherProgramAtWork) {
-  const fs::path dir = fs::temp_directory_path() / "corvandel-company";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const ListFolder folder;
+  const fs::path dir = folder.lists();
   const std::string live = (dir / "master.txt").string(), next = live + ".new-1",
                     backup = (dir / "master_backup.txt").string();
   const auto open = [&](DWORD share) {  // as another program does
     return CreateFileW(fs::path(live).c_str(), GENERIC_ALL, share, nullptr, OPEN_EXISTING, 0, 0);
   };
   for (const int held : {300, 3000}) {
-    std::ofstream(live) << "OLD";
-    std::ofstream(next) << "NEW";
+    write_file(live, "OLD"), write_file(next, "NEW");
     const HANDLE handle = open(FILE_SHARE_READ);
     std::thread let_go([&] { Sleep(held), CloseHandle(handle); });
     const Result<void> replaced = replace_keeping_backup(os, next, live, backup, std::nullopt);
@@ -347,7 +337,6 @@ TEST(Replacement, AnotherProgramAtWork) {
   EXPECT_TRUE(let_go) << "the lock was had while the other held it";
   other.join();
   EXPECT_EQ(os.read_file("\\\\.\\NUL").error().kind, ErrorKind::not_a_regular_file);
-  fs::remove_all(dir);
 }
 
 TEST(StandardStreams, MissingHandlesAndTheConsolesEndOfInput) {

@@ -1,6 +1,5 @@
-// Every system call of a whole run where the file system can fail or the machine stop it, failed
-// (by strace) or killed in turn by one driver, also without hard links. Each run must end as the
-// program's rules say, keep the promise against the model, and let the next run complete.
+// Each system call of a whole run where the disk can fail or the machine stop, failed (by strace)
+// or killed in turn by the sweep's driver, also without hard links.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -16,9 +15,8 @@
 namespace corvandel::testing {
 namespace {
 
-// A realistic error for each system call ("create": an openat that creates), and those the
-// program treats on their own: EINTR (retried), EPIPE (with SIGPIPE), a closed output, a name
-// already taken, no hard links.
+// A realistic error for each call ("create": an openat that creates), and those the program
+// treats on their own: EINTR, EPIPE (with SIGPIPE), a closed output, a name taken, no hard links.
 std::vector<Fault> faults_of(const std::string& name) {
   const auto fault = [](int code, const char* treatment = "") {
     return Fault{code, treatment,
@@ -45,12 +43,10 @@ ProcessOptions traced(const ListFolder& folder, const std::vector<std::string>& 
   return program_in(folder, strace);
 }
 
-// The system calls of a successful run with `injections` in place, each with what it does (a
-// status through a descriptor: what that was opened for); calls outside the list folder and the
-// standard streams are left out.
+// The calls of a successful run with `injections`, each with what it does (a status through a
+// descriptor: what that was opened for), in the list folder or on the standard streams.
 std::vector<Call> calls_of_a_run(bool large, const std::vector<std::string>& injections) {
-  ListFolder folder;
-  folder.write(sweep_lists(large));
+  const ListFolder folder(sweep_lists(large));
   const std::string log = (folder.root() / "trace").string();
   EXPECT_EQ(run_process(traced(folder, injections, log)).status, 0);
   // name(descriptor<its path>, "a path, or text", ...) = result; signals and the exit are no calls.
@@ -116,8 +112,8 @@ TEST_F(SystemCalls, EachThatChangesTheDiskKilled) {
 }
 
 TEST_F(SystemCalls, WithoutHardLinksEachFailedOrKilled) {
-  // Every link is refused, as on a file system without hard links: the list is set aside by a
-  // rename that refuses an existing backup, and moved back when the new one cannot be put in place.
+  // Every link refused: the list is set aside by a rename that refuses an existing backup, and
+  // moved back when the new one cannot be put in place.
   sweep_calls({"link:error=EPERM"}, "renameat2 rename fsync", false);
   sweep_calls({"link:error=EPERM"}, "renameat2 rename", true);
 }
@@ -126,24 +122,19 @@ TEST_F(SystemCalls, TheBackupNameIsOnDiskBeforeTheLiveNameChanges) {
   expect_replacement_order(calls_of_a_run(false, {}), "flush DicLists\n");
 }
 
-// Company on a slow disk (flushes of half a second): a second run, started with a new update file,
-// waits for the first (and says so), then adds its words; an editor's save between the backup
-// link and the rename is kept, and the run that would have replaced it fails.
+// On a slow disk: a second run with a new update file waits for the first (and says so), then adds
+// its words; an editor's save between the backup link and the rename is kept, the run fails.
 TEST_F(SystemCalls, CompanyOnASlowDisk) {
   for (const bool editor : {false, true}) {
     SCOPED_TRACE(editor ? "an editor" : "a second run");
-    ListFolder folder;
-    folder.write(kLists);
+    const ListFolder folder(kLists);
     fs::create_directory(folder.backup_dir());
     RunResult first, second;
     std::thread run([&] { first = run_process(traced(folder, {"fsync:delay_enter=500000"})); });
-    // Until the first run has read the update file (its new list is there), or has linked the
-    // old master list as its backup.
-    const auto ready = [&] {
-      return editor ? !folder.backups("master").empty()
-                    : fs::exists(folder.lists() / "reduced.txt.new-1");
-    };
-    for (int i = 0; i < 20000 && !ready(); ++i)
+    // Until the first run has read the update file, or linked the master list as its backup.
+    for (int i = 0; i < 20000 && !(editor ? !folder.backups("master").empty()
+                                          : fs::exists(folder.lists() / "reduced.txt.new-1"));
+         ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     write_file(folder.lists() / (editor ? "saved" : "update_words.txt"),
                editor ? "SAVED" : "second words");

@@ -62,6 +62,18 @@ bool like(std::string_view text, std::string_view pattern) {
          like(text.substr(1), pattern.substr(1));
 }
 
+std::string filled(std::string text, const std::vector<std::pair<std::string, std::string>>& keys) {
+  for (const auto& [key, value] : keys)
+    for (std::size_t at = 0; (at = text.find(key, at)) != std::string::npos; at += value.size())
+      text.replace(at, key.size(), value);
+  return text;
+}
+
+// Whether `word` is one of the space-separated `words` (or `words` is empty).
+static bool among(const std::string& word, const std::string& words) {
+  return words.empty() || (" " + words + " ").find(" " + word + " ") != std::string::npos;
+}
+
 std::string local_stamp(std::time_t when) {
   std::tm local{};
   char text[32];
@@ -73,15 +85,12 @@ std::string local_stamp(std::time_t when) {
   return std::string(text, std::strftime(text, sizeof text, "%y%m%d_%H%M%S", &local));
 }
 
-// --- The list folder ---
-
 ListFolder::ListFolder(bool under_wine, bool in_memory) : under_wine_(under_wine) {
-  const fs::path memory = "/dev/shm";
-  const fs::path temporary =
-      in_memory && fs::is_directory(memory) ? memory : fs::temp_directory_path();
+  const bool shm = in_memory && fs::is_directory("/dev/shm");
   static std::mt19937_64 random{std::random_device{}()};
   do {
-    root_ = temporary / ("corvandel-test-" + std::to_string(random() % 1000000000));
+    root_ = (shm ? fs::path("/dev/shm") : fs::temp_directory_path()) /
+            ("corvandel-test-" + std::to_string(random() % 1000000000));
   } while (!fs::create_directory(root_));
   use_base(root_);
 }
@@ -108,11 +117,10 @@ std::vector<fs::path> ListFolder::backups(const std::string& kind) const {
 }
 
 std::vector<std::string> ListFolder::strays() const {
-  static const std::set<std::string> kOwn = {"master.txt", "reduced.txt", "update_words.txt",
-                                             "BU_Previous_Files", "corvandel.lock"};
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(lists()))
-    if (!kOwn.count(entry.path().filename().string()))
+    if (!among(entry.path().filename().string(),
+               "master.txt reduced.txt update_words.txt BU_Previous_Files corvandel.lock"))
       names.push_back(entry.path().filename().string());
   return names;
 }
@@ -135,21 +143,17 @@ std::pair<bool, bool> ListFolder::check_promise(const Lists& before, bool killed
     const bool replaced = present && (live != old_text || (live == new_text && !kept.empty()));
     EXPECT_TRUE(!replaced || (live == new_text && in_written_form(live)))
         << kind << " is neither its old list nor its new one in written form";
-    // A killed run may die between keeping the old list and putting the new one in place; one
-    // killed between the two renames used without hard links leaves the list absent.
+    // A killed run may die after keeping the old list; between two renames, it leaves none.
     EXPECT_TRUE(killed && !replaced ? kept.size() <= 1 && (present || kept.size() == 1)
                                     : kept.size() == (replaced ? 1u : 0u))
         << kind << ": " << kept.size() << " backups";
-    for (const fs::path& backup : kept) {
+    for (const fs::path& backup : kept)
       EXPECT_TRUE(read_file(backup) == old_text) << kind << ": its backup holds other words";
-    }
     return replaced;
   };
   return {check("reduced", before.reduced, new_reduced),
           check("master", before.master, merge(before.master, new_reduced))};
 }
-
-// --- In-process runs ---
 
 std::optional<Error> TestPlatform::step(const std::string& name, const std::string& path) {
   if (before_step) before_step(name + " " + path);
@@ -204,22 +208,17 @@ RunResult run_in_process(TestPlatform& platform, const fs::path& working_dir,
   return {status, platform.out, platform.err};
 }
 
-// --- Processes ---
 #ifndef _WIN32
 
 RunResult run_process(const ProcessOptions& options) {
   const ListFolder io;
-  const auto quoted = [](std::string text) {  // for the shell, which passes it on as it is
-    for (std::size_t at = 0; (at = text.find('\'', at)) != std::string::npos; at += 4)
-      text.replace(at, 1, "'\\''");
-    return "'" + text + "' ";
+  const auto quoted = [](const std::string& text) {  // for the shell, which passes it on as it is
+    return "'" + filled(text, {{"'", "'\\''"}}) + "' ";
   };
   std::string command = "cd " + quoted(options.working_dir) + "&& exec timeout -s KILL 60 env -i ";
-  for (const char* kept : {"PATH", "HOME", "TZ", "WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES"}) {
-    const char* value = std::getenv(kept);
-    if (value && !options.environment.count(kept))
+  for (const char* kept : {"PATH", "HOME", "TZ", "WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES"})
+    if (const char* value = std::getenv(kept); value && !options.environment.count(kept))
       command += quoted(kept + ("=" + std::string(value)));
-  }
   for (const auto& [name, value] : options.environment) command += quoted(name + "=" + value);
   for (const std::string& argument : options.command) command += quoted(argument);
   // End of input answers the prompt.
@@ -231,19 +230,14 @@ RunResult run_process(const ProcessOptions& options) {
 }
 
 ProcessOptions program_in(const ListFolder& folder, std::vector<std::string> prefix) {
-  ProcessOptions options;
-  options.command = std::move(prefix);
-  options.command.push_back(CORVANDEL_BINARY);
-  options.working_dir = folder.root();
-  options.environment["QUILLMERE_DIR"] = folder.base_text();
+  prefix.push_back(CORVANDEL_BINARY);
   // A sanitized build's leak check stops the process with ptrace, which a traced one cannot be.
-  options.environment["ASAN_OPTIONS"] = "detect_leaks=0";
-  return options;
+  return {prefix,
+          folder.root(),
+          {{"QUILLMERE_DIR", folder.base_text()}, {"ASAN_OPTIONS", "detect_leaks=0"}}};
 }
 
 #endif
-
-// --- Sweeps ---
 
 namespace {
 
@@ -294,12 +288,8 @@ RunResult expected(const std::array<std::string, 6>& row, const Call& call, cons
   const std::string live = path.substr(0, path.rfind(".new-"));
   // Another program's save is what a move that finds the live name taken reports.
   const std::string error = row[5] == "replacing @" ? changed_meanwhile_error().text : fault.text;
-  const auto fill = [&](std::string text) {
-    for (std::size_t at = 0; (at = text.find_first_of("$@%", at)) != std::string::npos;) {
-      const std::string& value = text[at] == '$' ? path : text[at] == '@' ? live : error;
-      text.replace(at, 1, value), at += value.size();
-    }
-    return text;
+  const auto fill = [&](const std::string& text) {
+    return filled(text, {{"$", path}, {"@", live}, {"%", error}});
   };
   std::string all = kBanner + kWritten + kPrompt;
   const std::size_t printed = call.path == "console" ? all.find(call.detail) : kBanner.size();
@@ -309,10 +299,6 @@ RunResult expected(const std::array<std::string, 6>& row, const Call& call, cons
 }
 
 }  // namespace
-
-bool among(const std::string& word, const std::string& words) {
-  return words.empty() || (" " + words + " ").find(" " + word + " ") != std::string::npos;
-}
 
 Lists sweep_lists(bool large) {
   Lists lists = kLists;
@@ -352,8 +338,7 @@ void sweep(const std::vector<Call>& calls, const std::string& names, bool kill, 
         return among(effect, r[0]) && among(file, r[1]) && among(fault.treatment, r[2]);
       });
       ASSERT_TRUE(kill || row != std::end(kEndings)) << "no ending for this call";
-      ListFolder folder;
-      folder.write(before);
+      const ListFolder folder(before);
       const RunResult r = run(folder, call, kill ? nullptr : &fault);
       const auto [reduced, master] = folder.check_promise(before, kill);
       const RunResult outcome =
@@ -366,9 +351,8 @@ void sweep(const std::vector<Call>& calls, const std::string& names, bool kill, 
       EXPECT_TRUE(kill || reduced + master == (outcome.status == 0 ? 2 : replaced_before));
       for (const std::string& stray : folder.strays())
         EXPECT_TRUE(kill && stray.ends_with(".txt.new-1")) << stray << " left behind";
-      // The next run (every backup name free a day ahead) completes the update and removes what
-      // a killed run left unfinished; or, where a kill between the moves without hard links
-      // left a list in its backup alone, reports it missing.
+      // The next run (a day ahead) completes the update and removes what a killed run left, or
+      // reports missing a list that a kill between two renames left in its backup alone.
       TestPlatform next;
       next.clock_offset = 86400;
       next.environment["QUILLMERE_DIR"] = folder.base_text();
@@ -383,9 +367,8 @@ void sweep(const std::vector<Call>& calls, const std::string& names, bool kill, 
   EXPECT_GE(swept, 4);
 }
 
-// A name is on disk once its folder is flushed: the new backup folder before anything is linked
-// into it, the new list before it is linked or moved, the backup name before the new list takes
-// the live name, that before the pass ends.
+// A name is on disk once its folder is flushed: the backup folder before a link into it, the new
+// list before it is linked or moved, the backup name before the live one changes, that after.
 void expect_replacement_order(const std::vector<Call>& calls, const std::string& after_folder,
                               const std::string& before_link, const std::string& moved,
                               const std::string& freeing) {
@@ -396,9 +379,7 @@ void expect_replacement_order(const std::vector<Call>& calls, const std::string&
       steps += c.effect + " " + c.path + (c.detail.empty() ? "" : " " + c.detail) + "\n";
   }
   for (const std::string list : {"DicLists/reduced.txt", "DicLists/master.txt"}) {
-    std::string own = before_link;
-    for (std::size_t at; (at = own.find('$')) != std::string::npos;) own.replace(at, 1, list);
-    order += "flush " + list + ".new-1\n" + own + "link " + list +
+    order += "flush " + list + ".new-1\n" + filled(before_link, {{"$", list}}) + "link " + list +
              "\nflush DicLists/BU_Previous_Files\nrename " + list + ".new-1" + moved +
              "\nflush DicLists\n";
   }

@@ -1,7 +1,6 @@
-// What the tests share: the model of the list format, a scratch list folder with the promise every
-// run keeps, running the program inside the test process or as a process, and one driver that
-// fails or kills each file call of a whole run in turn, on Linux (system calls, under strace) and
-// on Windows (Win32 calls, through the platform's table of them).
+// What the tests share: a scratch list folder with the promise every run keeps, runs inside the
+// test process or as a process, and one driver that fails or kills each file call of a whole run
+// in turn, on Linux (system calls, under strace) and Windows (Win32 calls, through their table).
 #pragma once
 
 #include <ctime>
@@ -25,12 +24,12 @@ namespace fs = std::filesystem;
 std::optional<std::string> merged(std::string_view current, std::string_view update,
                                   const Tunables& sizes = {});
 
-// --- A scratch list folder ---
-
 std::string read_file(const fs::path& path);
 void write_file(const fs::path& path, std::string_view content);
 /// Whether `text` is `pattern`, where * stands for any run of characters and # for a digit.
 bool like(std::string_view text, std::string_view pattern);
+/// `text` with each key, in turn, replaced by its value wherever it stands.
+std::string filled(std::string text, const std::vector<std::pair<std::string, std::string>>& keys);
 /// The stamp of a backup made at `when`: local time as yymmdd_HHMMSS.
 std::string local_stamp(std::time_t when);
 
@@ -40,9 +39,13 @@ struct Lists {
 
 class ListFolder {
  public:
-  /// `under_wine`: the program is corvandel.exe under Wine, which sees the Linux root as drive
-  /// Z:. `in_memory`: in /dev/shm where there is one, for runs by the thousand.
+  /// `under_wine`: for corvandel.exe under Wine, which sees the Linux root as drive Z:.
+  /// `in_memory`: in /dev/shm where there is one, for runs by the thousand.
   explicit ListFolder(bool under_wine = false, bool in_memory = false);
+  /// One that holds `lists`.
+  explicit ListFolder(const Lists& lists, bool under_wine = false) : ListFolder(under_wine) {
+    write(lists);
+  }
   ~ListFolder() { fs::remove_all(root_, ignored_); }
   ListFolder(const ListFolder&) = delete;
   ListFolder& operator=(const ListFolder&) = delete;
@@ -72,10 +75,10 @@ class ListFolder {
   /// Everything in DicLists but the three files, the backup folder and the lock file.
   std::vector<std::string> strays() const;
 
-  /// Checks the promise after a run from `before`, with no backups yet: the update file is
-  /// unchanged; each list holds its old content or the model's merge in written form; a replaced
-  /// list's old content is its one backup, an unreplaced one has none (after a `killed` run it
-  /// may have one, and the list may be absent). Returns which lists were replaced.
+  /// Checks the promise after a run from `before`, with no backups yet: the update file unchanged;
+  /// each list its old content or the model's merge in written form; a replaced list's old content
+  /// its one backup, an unreplaced one none (after a `killed` run it may have one, and the list may
+  /// be absent). Returns which lists were replaced.
   std::pair<bool, bool> check_promise(const Lists& before, bool killed = false) const;
 
  private:
@@ -83,8 +86,6 @@ class ListFolder {
   fs::path root_, base_;
   std::error_code ignored_;
 };
-
-// --- Running the program ---
 
 struct RunResult {
   int status = -1;  // exit status, or 128 + signal number; -1 when the code run returned
@@ -126,8 +127,7 @@ class TestPlatform final : public Platform {
   }
   Result<void> read_stdin_line() override { return {}; }
   std::optional<std::string> environment_variable(const char* name) override {
-    const auto value = environment.find(name);
-    return value == environment.end() ? std::nullopt : std::optional(value->second);
+    return environment.count(name) ? std::optional(environment.at(name)) : std::nullopt;
   }
   void keep_permissions(const std::string& path, std::uint32_t permissions) override {
     if (!step("keep_permissions", path)) native_platform().keep_permissions(path, permissions);
@@ -190,7 +190,7 @@ struct ProcessOptions {
   std::map<std::string, std::string> environment;
 };
 
-/// Runs a process, through the shell, and waits for it; one still running after a minute is killed.
+/// Runs a process through the shell, and waits for it; one still running after a minute is killed.
 RunResult run_process(const ProcessOptions& options);
 
 /// The built Linux program, after `prefix` (strace, say), with QUILLMERE_DIR naming `folder`.
@@ -205,8 +205,6 @@ inline const std::string kNotFound =
     ", was not found.\nCreate a non-empty file, with this name, containing new text strings to "
     "add to the dictionary lists.\n";
 
-// --- Sweeps of the file calls of whole runs ---
-
 /// An error to fail a call with, how the program takes it beyond failing the step ("", "retried",
 /// "name-taken", "no-hard-links", "stream-closed"), its text in the messages.
 struct Fault {
@@ -214,11 +212,10 @@ struct Fault {
   std::string treatment = "", text = "";
 };
 
-/// One file call of a successful run, the how-manyth of its name; what it does ("look" at a type
-/// or state, "read", "create", "write", "flush", "close", "link", "rename", "remove",
-/// "make-folder", "lock", "attributes"); its path (from the base directory, '/' between
-/// components; a link's or rename's source; "console", "keyboard"); the text it prints, or its
-/// flags; the errors it meets.
+/// A file call of a successful run, the how-manyth of its name; what it does ("look" at a type or
+/// state, "read", "create", "write", "flush", "close", "link", "rename", "remove", "make-folder",
+/// "lock", "attributes"); its path (from the base directory with '/'; a link's or rename's source;
+/// "console", "keyboard"); the text it prints, or its flags; the errors it meets.
 struct Call {
   std::string name;
   int occurrence = 0;
@@ -226,25 +223,20 @@ struct Call {
   std::vector<Fault> faults = {};
 };
 
-/// Whether `word` is one of the space-separated `words` (or `words` is empty).
-bool among(const std::string& word, const std::string& words);
-
 /// Lists that fill several write blocks when `large`, so that a kill can land inside one.
 Lists sweep_lists(bool large);
 
 /// A run in `folder` with `call` failed by `fault`, or killed inside it when `fault` is null.
 using SweptRun = std::function<RunResult(const ListFolder&, const Call&, const Fault* fault)>;
 
-/// Fails each call of `calls` named among `names` (all when none is) with each of its faults, or
-/// when `kill` kills the run inside each that changes the disk, in a folder holding `before`;
-/// checks the end, the promise and a next run.
+/// Fails each call of `calls` named among `names` (all for "") with each of its faults, or kills
+/// the run inside each that changes the disk, from `before`; checks the end, promise and next run.
 void sweep(const std::vector<Call>& calls, const std::string& names, bool kill, const Lists& before,
            int killed_status, const SweptRun& run);
 
-/// Checks the order of both replacements' steps ("effect path[ detail]") in a successful run's
-/// `calls`: `after_folder` follows the making of the backup folder, `before_link` (where $ is the
-/// live list) the new list's flush, `moved` ends the line of its move; looks with the detail
-/// `freeing` are steps too.
+/// Checks the order of both replacements' steps ("effect path[ detail]") in `calls`: `after_folder`
+/// follows the making of the backup folder, `before_link` ($: the live list) the new list's flush,
+/// `moved` ends the line of its move; looks with the detail `freeing` are steps too.
 void expect_replacement_order(const std::vector<Call>& calls, const std::string& after_folder,
                               const std::string& before_link = "", const std::string& moved = "",
                               const std::string& freeing = "");

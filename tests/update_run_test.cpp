@@ -1,6 +1,5 @@
-// Whole update runs: every message and exit status, the base directory, odd things in place of
-// the files, backups; in-process on Linux and, built with CORVANDEL_WINDOWS_EXE, as corvandel.exe
-// under Wine. What only a real process shows (its environment, exhausted memory) runs as one.
+// Whole update runs, in-process on Linux and (built with CORVANDEL_WINDOWS_EXE) as corvandel.exe
+// under Wine: every message and status, the base directory, odd things in place of the files.
 #include "run/update_run.h"
 
 #include <fcntl.h>
@@ -32,35 +31,28 @@ const std::string kSomeWhitespace = "\t\n\v\f\r \u0085\u00A0\u1680\u2000\u202F\u
 constexpr const char* kZone = "AEST-10AEDT,M10.1.0,M4.1.0/3";
 [[maybe_unused]] const bool kZoneSet = (::setenv("TZ", kZone, 1), ::tzset(), true);
 
-// `text` with {base} (as QUILLMERE_DIR names it), {D} (the list folder), {/}, {root} (the scratch
-// folder), {ws}, {E} (`error`) and {long} filled in.
-std::string expand(std::string text, const ListFolder& folder, const std::string& error = "") {
-  const std::pair<std::string, std::string> keys[] = {
-      {"{base}", folder.base_text()},
-      {"{D}", folder.list_path("")},
-      {"{/}", folder.separator()},
-      {"{root}", folder.program_path(folder.root())},
-      {"{ws}", kSomeWhitespace},
-      {"{E}", error},
-      {"{long}", kWindows ? "\\\\?\\" : ""}};
-  for (const auto& [key, value] : keys)
-    for (std::size_t at; (at = text.find(key)) != std::string::npos;)
-      text.replace(at, key.size(), value);
-  return text;
+// `text` with {base}, {D} (the list folder), {/}, {root}, {ws}, {E} (`error`), {long} filled in.
+std::string expand(const std::string& text, const ListFolder& folder,
+                   const std::string& error = "") {
+  return filled(text, {{"{base}", folder.base_text()},
+                       {"{D}", folder.list_path("")},
+                       {"{/}", folder.separator()},
+                       {"{root}", folder.program_path(folder.root())},
+                       {"{ws}", kSomeWhitespace},
+                       {"{E}", error},
+                       {"{long}", kWindows ? "\\\\?\\" : ""}});
 }
 
 using Fault = std::tuple<const char*, int, int>;  // an operation's nth call fails with an errno
 
-// Runs the program in `folder` with `arguments` (which, but for a few, it does not read) and
-// QUILLMERE_DIR set to `base` (unset when nothing).
+// Runs the program in `folder` with `arguments` and QUILLMERE_DIR `base` (unset when nothing).
 RunResult run(const ListFolder& folder, const std::optional<std::string>& base,
               [[maybe_unused]] const std::vector<Fault>& faults = {},
               std::vector<std::string> arguments = {"ignored", "-h"}) {
 #ifdef CORVANDEL_WINDOWS_EXE
   arguments.insert(arguments.begin(), {CORVANDEL_WINE_LOADER, CORVANDEL_WINDOWS_EXE});
-  // Wine names Linux files in the locale's character set.
-  ProcessOptions options{arguments, folder.root(), {{"LANG", "C.UTF-8"}, {"TZ", kZone}}};
-  if (!std::getenv("WINEPREFIX")) options.environment["WINEPREFIX"] = CORVANDEL_WINE_PREFIX;
+  // Wine names Linux files in the locale's character set; TZ and WINEPREFIX are passed on.
+  ProcessOptions options{arguments, folder.root(), {{"LANG", "C.UTF-8"}}};
   if (base) options.environment["QUILLMERE_DIR"] = *base;
   return run_process(options);
 #else
@@ -196,27 +188,24 @@ const WholeRun kWholeRuns[] = {
 };
 
 class UpdateRun : public ::testing::Test {
- protected:
-  void SetUp() override {
 #ifdef CORVANDEL_WINDOWS_EXE
+  void SetUp() override {
+    ::setenv("WINEPREFIX", CORVANDEL_WINE_PREFIX, 0);
     if (!fs::exists(CORVANDEL_WINDOWS_EXE)) GTEST_SKIP() << "corvandel.exe is not built";
-#endif
   }
+#endif
 };
 
-// Runs `c` and checks its output, its status and the lists it leaves.
 void check_run(const WholeRun& c) {
   SCOPED_TRACE(c.what);
   if (kWindows && std::get<1>(c.fault)) return;
-  ListFolder folder(kWindows);
-  folder.write(kLists);
+  ListFolder folder(kLists, kWindows);
   if (c.setup) c.setup(folder);
   const Lists before = folder.read();
   const std::vector<fs::path> earlier = folder.backups("reduced");
   const std::time_t start = std::time(nullptr);
   const RunResult r = run(folder, c.base ? std::optional(expand(*c.base, folder)) : std::nullopt,
                           {c.fault, c.then});
-  // Standard error, after the output: a fatal report, or what the program printed there.
   const std::string error = kWindows ? c.windows_error : c.error,
                     tail = (c.status == 101 ? "corvandel: " : kPrompt) + c.err;
   EXPECT_EQ(r.status, c.status);
@@ -240,8 +229,7 @@ TEST_F(UpdateRun, EveryMessageAndStatus) {
   for (const WholeRun& c : kWholeRuns) check_run(c);
 }
 
-// The usage text and the version, for one argument that asks for them; nothing else is read, and
-// nothing made. Any other command line is an update run (which finds no lists here).
+// The usage text and the version for one argument that asks, nothing made; else an update run.
 TEST_F(UpdateRun, CommandLines) {
   const std::string usage =
       "Usage: corvandel [--help | --version]\n*corvandel(1) and in the README.\n";
@@ -261,10 +249,10 @@ TEST_F(UpdateRun, CommandLines) {
   }
 }
 
-// Files that are not UTF-8 text in the place of each list: the report tells where, the bytes, their
-// likely cause, what the run changed and what to do.
+// Text that is not UTF-8 in each list: the report tells where, the bytes, their likely cause (with
+// its line end), what the run changed and what to do.
 struct BadFile {
-  std::string what, content, where, cause = "";  // the cause with its line end
+  std::string what, content, where, cause = "";
 };
 
 // Words in written form, one with a byte that continues no character in a piece of its own.
@@ -324,7 +312,6 @@ TEST_F(UpdateRun, TextThatIsNotUtf8InEachList) {
 // A list that another program holds open without sharing: the report says to close that program.
 TEST_F(UpdateRun, AListHeldOpenByAnotherProgram) {
   FILE* holder = nullptr;
-  ::setenv("WINEPREFIX", CORVANDEL_WINE_PREFIX, 0);
   const auto hold = [&](auto& f) {
     const std::string command = "exec " CORVANDEL_WINE_LOADER " " CORVANDEL_HOLD_FILE_EXE " '";
     holder = ::popen((command + f.list_path("master.txt") + "'").c_str(), "r");
@@ -337,27 +324,24 @@ TEST_F(UpdateRun, AListHeldOpenByAnotherProgram) {
   ::pclose(holder);
 }
 #else
-// No regular file in place of each file: a folder, a FIFO (one with a writer waiting too), a link
-// to /dev/null, to nothing, to a folder; each is left as it is. A folder, or a link to one, serves
-// as the backup folder; an update file that is a folder is read, and fails; anything else that is
-// there but no file is refused unread, as a list.
+// A folder, a FIFO (also with a writer waiting), a link to /dev/null, to nothing, to a folder, in
+// place of each file, left as it is: a folder serves as the backup folder, an update file that is
+// one is read and fails; anything else that is there but no file is refused unread, as a list.
 TEST_F(UpdateRun, NotARegularFileInPlaceOfEachFile) {
   const std::function<void(const fs::path&)> stands[] = {
       [](const fs::path& p) { fs::create_directory(p); },
       [](const fs::path& p) { ::mkfifo(p.c_str(), 0644); },
       [](const fs::path& p) { fs::create_symlink("/dev/null", p); },
       [](const fs::path& p) { fs::create_symlink(p.string() + ".absent", p); },
-      [](const fs::path& p) { fs::create_directory_symlink(p.parent_path().parent_path(), p); },
-      [](const fs::path& p) { ::mkfifo(p.c_str(), 0644); }};  // with a writer waiting
-  for (int stand = 0; stand < 6; ++stand) {
+      [](const fs::path& p) { fs::create_directory_symlink(p.parent_path().parent_path(), p); }};
+  for (int stand = 0; stand < 6; ++stand) {  // 5: a FIFO with a writer waiting
     for (const std::string file :
          {"update_words.txt", "reduced.txt", "master.txt", "BU_Previous_Files"}) {
       SCOPED_TRACE(file + " in place " + std::to_string(stand));
-      ListFolder folder;
-      folder.write(kLists);
+      const ListFolder folder(kLists);
       const fs::path place = folder.lists() / file;
       fs::remove(place);
-      stands[stand](place);
+      stands[stand == 5 ? 1 : stand](place);
       const auto type = fs::symlink_status(place).type();
       std::thread writer([&] { stand == 5 && std::ofstream(place) << "words"; });
       const RunResult r = run(folder, folder.base_text());
@@ -376,32 +360,30 @@ TEST_F(UpdateRun, NotARegularFileInPlaceOfEachFile) {
                        : "corvandel: *details: fatal error at *: reading " + path + ": *";
       EXPECT_TRUE(like(r.out + r.err, kBanner + expected)) << r.out + r.err;
       const bool done = file == "master.txt" || (backups && a_folder);
-      if (file != "reduced.txt") {
-        EXPECT_EQ(folder.read().reduced,
-                  done ? model_list({kLists.reduced, kLists.update}) : kLists.reduced);
-      }
+      EXPECT_TRUE(file == "reduced.txt" ||
+                  folder.read().reduced ==
+                      (done ? model_list({kLists.reduced, kLists.update}) : kLists.reduced));
     }
   }
 }
 
-// The prompt takes one line of standard input and leaves the rest to whoever reads next; with
-// standard input closed, the lists' files may take its descriptor, 0.
-TEST(ProgramProcess, StandardInputWithMoreThanALineOrClosed) {
-  for (const std::string script : {R"(printf 'x\nleft\n' | { "$0"; cat; })", R"("$0" <&-)"}) {
-    ListFolder folder;
-    folder.write(kLists);
-    const RunResult r = run_process(program_in(folder, {"/bin/sh", "-c", script}));
-    EXPECT_EQ(r.out, kBanner + kWritten + kPrompt + (script[0] == 'p' ? "left\n" : ""));
-    EXPECT_EQ(folder.read().master, model_list({kLists.master, kLists.reduced, kLists.update}));
+// What only a real process shows: the prompt takes one line of standard input and leaves the rest
+// to whoever reads next; with standard input closed, the lists' files may take its descriptor, 0;
+// a variable that is not UTF-8 counts as unset.
+TEST(ProgramProcess, StandardInputAndTheEnvironment) {
+  const std::string merged = model_list({kLists.master, kLists.reduced, kLists.update});
+  const std::tuple<std::string, std::string, std::string> scripts[] = {
+      {R"(printf 'x\nleft\n' | { "$0"; cat; })", kWritten + kPrompt + "left\n", merged},
+      {R"("$0" <&-)", kWritten + kPrompt, merged},
+      {R"(QUILLMERE_DIR=$(printf '/tmp/\355\240\200/') "$0")",
+       "Update words file, Environment variable not foundDicLists/update_words.txt" + kNotFound +
+           kPrompt,
+       kLists.master}};
+  for (const auto& [script, out, master] : scripts) {
+    const ListFolder folder(kLists);
+    EXPECT_EQ(run_process(program_in(folder, {"/bin/sh", "-c", script})).out, kBanner + out);
+    EXPECT_EQ(folder.read().master, master);
   }
-}
-
-TEST(ProgramProcess, AVariableThatIsNotUtf8IsUnset) {
-  ListFolder folder;
-  ProcessOptions options = program_in(folder);
-  options.environment["QUILLMERE_DIR"] = "/tmp/\xED\xA0\x80/";
-  EXPECT_EQ(run_process(options).out, kBanner + "Update words file, Environment variable not " +
-                                          "foundDicLists/update_words.txt" + kNotFound + kPrompt);
 }
 
 // A big master list runs out in the master pass, after the reduced pass has completed.
@@ -409,8 +391,7 @@ TEST(ProgramProcess, MemoryRunsOut) {
   if (CORVANDEL_SANITIZED) GTEST_SKIP() << "the sanitizers reserve more than the limit allows";
   std::string big;
   for (int i = 0; i < 3000000; ++i) big.append("w").append(std::to_string(i)).append("\n");
-  ListFolder folder;
-  folder.write({big, "CAT", "ant"});
+  const ListFolder folder(Lists{big, "CAT", "ant"});
   const RunResult r = run_process(program_in(folder, {"/usr/bin/prlimit", "--as=67108864"}));
   EXPECT_EQ(r.status, 128 + SIGABRT);
   EXPECT_TRUE(r.err.starts_with("memory allocation of ") && r.err.ends_with(" bytes failed\n"));

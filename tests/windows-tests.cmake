@@ -1,8 +1,7 @@
-# Tests of the Windows build. When cross-compiled they run under CMAKE_CROSSCOMPILING_EMULATOR
-# (Wine), which CTest puts in front of every test command that names a target.
+# Tests of the Windows build, run under CMAKE_CROSSCOMPILING_EMULATOR (Wine) when cross-compiled.
 
-# GoogleTest is built from its Debian sources with the cross compiler (no package of it exists
-# for mingw-w64), without GoogleMock and without our warning policy.
+# GoogleTest from its Debian sources (no mingw-w64 package has it), without GoogleMock or our
+# warning policy.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(CORVANDEL_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
