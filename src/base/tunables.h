@@ -11,8 +11,9 @@ namespace corvandel {
 struct Tunables {
   /// How much of a current list in written form is read at a time: large enough that each read
   /// costs little, small enough to stay in the caches and keep a pass's memory independent of the
-  /// list's size.
-  std::size_t piece = std::size_t{1} << 20;
+  /// list's size. Each page of the pieces in flight and of their merges is faulted in once a
+  /// pass, which on a virtual machine costs more than the copies into it: 256 KiB keeps that small.
+  std::size_t piece = std::size_t{1} << 18;
   /// Output is gathered into blocks of this size before each write.
   std::size_t write_block = std::size_t{1} << 20;
   /// A list read whole at least this long is checked against written form on two cores, a half
