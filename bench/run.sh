@@ -116,15 +116,21 @@ measure() {
 }
 
 # With BENCH_REFERENCE, another build of corvandel runs in each round beside this one.
+# The two take turns at going first, round by round: on a machine whose page faults and cache
+# cost more in one run than the next, neither is always the one that comes after the same tool.
 reference=${BENCH_REFERENCE:+reference}
-tools_of() { case $1 in *-unsorted) echo "corvandel $reference sort cat" ;; *) echo "corvandel $reference sort merge cat" ;; esac; }
+tools_of() {
+  local programs="corvandel $reference"
+  [ -n "$reference" ] && [ $(( ${2:-1} % 2 )) = 0 ] && programs="reference corvandel"
+  case $1 in *-unsorted) echo "$programs sort cat" ;; *) echo "$programs sort merge cat" ;; esac
+}
 
 echo "=== Measuring: sizes $sizes (million words), sets $sets, $rounds rounds"
 printf 'size\tset\ttool\tround\twall_s\tmaxrss_kib\n' >"$results/runs.tsv"
 for size in $sizes; do
   for set in $sets; do
     for round in $(seq "$rounds"); do
-      for tool in $(tools_of "$set"); do measure "$size" "$set" "$tool" "$round"; done
+      for tool in $(tools_of "$set" "$round"); do measure "$size" "$set" "$tool" "$round"; done
     done
     printf '  %sM %s done\n' "$size" "$set"
   done
