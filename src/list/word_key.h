@@ -51,11 +51,7 @@ inline std::uint64_t word_key(std::string_view word) {
 /// call to compare the whole words for each of them would cost more than the comparison itself.
 [[gnu::always_inline]] inline bool tail_sorts_below(std::string_view a, std::string_view b) {
   if (a.size() < 16 || b.size() < 16) return a < b;
-  std::uint64_t a_next = load8(a.data() + 8), b_next = load8(b.data() + 8);
-  if constexpr (std::endian::native == std::endian::little) {
-    a_next = __builtin_bswap64(a_next);
-    b_next = __builtin_bswap64(b_next);
-  }
+  const std::uint64_t a_next = word_key(a.data() + 8, 8, 8), b_next = word_key(b.data() + 8, 8, 8);
   if (a_next != b_next) return a_next < b_next;
   return a.substr(16) < b.substr(16);
 }
