@@ -105,7 +105,7 @@ WrittenForm WrittenFormWalk::check(std::string_view stretch, Visit&& visit) {
       return WrittenForm::not_written;
     }
     if (classes.non_ascii & within) {
-      const unicode::BlockScan scan = unicode::scan_block(p, classes);
+      const unicode::BlockScan scan = unicode::scan_upper_block(p, classes);
       // A character that the end of the stretch cuts off is broken at the LF after it.
       if (scan.invalid & (within | ending)) return WrittenForm::not_utf8;
       if ((scan.changes | (scan.whitespace & ~line_feeds)) & within) {

@@ -27,6 +27,14 @@ struct UtfMasks {
       space_leads;
 };
 
+// Where a block's first byte beyond ASCII stands as a two-byte lead: the bytes equal to it, and
+// those in its run of second bytes that keep their case. `lead` is 0 where it is no such lead, or
+// where the kernel does not find these masks.
+struct FirstLead {
+  Byte lead = 0;
+  std::uint64_t same_lead = 0, in_run = 0;
+};
+
 namespace portable {
 
 // The high bit of each of eight bytes that is an ASCII lower-case letter. The per-byte sums
@@ -84,8 +92,12 @@ UtfMasks utf_masks(const char* p, std::uint64_t) {
   return m;
 }
 
-// The two-byte characters that need no look-up of their case: none found without SSE2.
-std::uint64_t kept_two_byte_characters(const char*, std::uint64_t) {
+// The two-byte characters that need no look-up of their case, and the masks of a block's first
+// lead that find them: none found without SSE2.
+[[maybe_unused]] FirstLead first_lead(const char*, std::uint64_t) {
+  return FirstLead{};
+}
+std::uint64_t kept_two_byte_characters(const char*, std::uint64_t, const FirstLead&) {
   return 0;
 }
 
@@ -130,7 +142,7 @@ ByteClasses classify_64(const char* p) {
   return classes;
 }
 
-UtfMasks utf_masks(const char* p, std::uint64_t non_ascii) {
+[[gnu::always_inline]] inline UtfMasks utf_masks(const char* p, std::uint64_t non_ascii) {
   UtfMasks m{};
   // What one- and two-byte characters need, in one pass; the rest only where bytes from E0 on
   // stand, which lead longer sequences or are never UTF-8.
@@ -166,23 +178,37 @@ UtfMasks utf_masks(const char* p, std::uint64_t non_ascii) {
   return m;
 }
 
+// The bytes of the block equal to `lead`, a two-byte lead, and those in its kept run.
+[[gnu::always_inline]] inline FirstLead lead_masks(const char* p, Byte lead) {
+  const TwoByteCase& kind = two_byte_case(lead);
+  FirstLead masks{lead, 0, 0};
+  for (int i = 0; i < 4; ++i) {
+    const __m128i v = load16(p, i);
+    masks.same_lead |= mask(equal(v, lead), i);
+    masks.in_run |= mask(in_range(v, 0x80 + kind.kept_first, kind.kept_last - kind.kept_first), i);
+  }
+  return masks;
+}
+
+[[gnu::always_inline]] inline FirstLead first_lead(const char* p, std::uint64_t non_ascii) {
+  const Byte lead = bytes(p)[std::countr_zero(non_ascii)];
+  return lead >= 0xC2 && lead <= 0xDF ? lead_masks(p, lead) : FirstLead{};
+}
+
 // The two-byte characters of the block that need no look-up of their case: those led by the
 // lead byte of its first (or first other) two-byte character whose second bytes lie in that
 // lead's run of characters that keep their case. Text in one script, in upper case, is mostly
-// that.
-std::uint64_t kept_two_byte_characters(const char* p, std::uint64_t lead2) {
+// that. The masks of the block's first lead are already at hand.
+[[gnu::always_inline]] inline std::uint64_t kept_two_byte_characters(const char* p,
+                                                                     std::uint64_t lead2,
+                                                                     const FirstLead& first) {
   std::uint64_t kept = 0, looked_at = 0;
   for (int round = 0; round < 2 && (lead2 & ~looked_at) != 0; ++round) {
     const Byte lead = bytes(p)[std::countr_zero(lead2 & ~looked_at)];
+    const FirstLead masks = lead == first.lead ? first : lead_masks(p, lead);
+    looked_at |= masks.same_lead;
     const TwoByteCase& kind = two_byte_case(lead);
-    std::uint64_t same_lead = 0, in_run = 0;
-    for (int i = 0; i < 4; ++i) {
-      const __m128i v = load16(p, i);
-      same_lead |= mask(equal(v, lead), i);
-      in_run |= mask(in_range(v, 0x80 + kind.kept_first, kind.kept_last - kind.kept_first), i);
-    }
-    looked_at |= same_lead;
-    if (kind.kept_first <= kind.kept_last) kept |= lead2 & same_lead & (in_run >> 1);
+    if (kind.kept_first <= kind.kept_last) kept |= lead2 & masks.same_lead & (masks.in_run >> 1);
   }
   return kept;
 }
@@ -192,6 +218,20 @@ namespace kernels = sse2;
 #else
 namespace kernels = portable;
 #endif
+
+// Whether every byte of the block beyond ASCII is part of a two-byte character led by its first
+// lead byte, whose second byte lies in that lead's run of characters that keep their case: text
+// in one script, in upper case, as a list in written form mostly is. Such a block is well-formed,
+// has no whitespace beyond ASCII and no character whose case changes, so its scan is its ASCII
+// whitespace alone. A lead at the block's end, whose character the block cuts off, or one that
+// may start whitespace (C2: U+0085, U+00A0) leaves the block to the whole scan.
+bool within_one_kept_run(const FirstLead& first, std::uint64_t non_ascii) {
+  if (first.lead == 0 || first.lead == kWhitespaceLeads[0]) return false;
+  const TwoByteCase& kind = two_byte_case(first.lead);
+  const std::uint64_t seconds = first.same_lead << 1;
+  return kind.kept_first <= kind.kept_last && (first.same_lead >> 63) == 0 &&
+         (first.same_lead | seconds) == non_ascii && (first.in_run & seconds) == seconds;
+}
 
 // Judges a block from its masks: the structure, whitespace beyond ASCII, and what upper-casing
 // does to each character that is not ASCII.
@@ -237,12 +277,19 @@ ByteClasses classify_64_portable(const char* p) {
 
 BlockScan scan_block(const char* p, const ByteClasses& classes) {
   const UtfMasks m = kernels::utf_masks(p, classes.non_ascii);
-  return scan_masks(p, classes, m, kernels::kept_two_byte_characters(p, m.lead2));
+  return scan_masks(p, classes, m, kernels::kept_two_byte_characters(p, m.lead2, FirstLead{}));
+}
+
+BlockScan scan_upper_block(const char* p, const ByteClasses& classes) {
+  const FirstLead first = kernels::first_lead(p, classes.non_ascii);
+  if (within_one_kept_run(first, classes.non_ascii)) return {0, classes.whitespace, 0, 0};
+  const UtfMasks m = kernels::utf_masks(p, classes.non_ascii);
+  return scan_masks(p, classes, m, kernels::kept_two_byte_characters(p, m.lead2, first));
 }
 
 BlockScan scan_block_portable(const char* p, const ByteClasses& classes) {
   const UtfMasks m = portable::utf_masks(p, classes.non_ascii);
-  return scan_masks(p, classes, m, portable::kept_two_byte_characters(p, m.lead2));
+  return scan_masks(p, classes, m, portable::kept_two_byte_characters(p, m.lead2, FirstLead{}));
 }
 
 }  // namespace corvandel::unicode

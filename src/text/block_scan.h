@@ -44,7 +44,11 @@ struct BlockScan {
 /// lead and continuation bytes, whitespace beyond ASCII by its lead bytes, and what upper-casing
 /// does from a table per character.
 BlockScan scan_block(const char* p, const ByteClasses& classes);
-/// The same, byte by byte.
+/// The same for text that should be in upper case, as a list in written form: a block whose
+/// characters beyond ASCII are all of one lead byte and keep their case (text of one script in
+/// upper case) is judged from the masks of that lead alone.
+BlockScan scan_upper_block(const char* p, const ByteClasses& classes);
+/// The same as `scan_block`, byte by byte.
 BlockScan scan_block_portable(const char* p, const ByteClasses& classes);
 
 }  // namespace corvandel::unicode
