@@ -27,10 +27,10 @@ struct UtfMasks {
       space_leads;
 };
 
-// Where a block's first byte beyond ASCII stands as a two-byte lead: the bytes equal to it, and
-// those in its run of second bytes that keep their case. `lead` is 0 where it is no such lead, or
-// where the kernel does not find these masks.
-struct FirstLead {
+// The masks of one two-byte lead in a block: the bytes equal to it, and those in its run of second
+// bytes that keep their case. `lead` is 0 where the block's first byte beyond ASCII is no such
+// lead, or where the kernel does not find these masks.
+struct LeadMasks {
   Byte lead = 0;
   std::uint64_t same_lead = 0, in_run = 0;
 };
@@ -94,10 +94,10 @@ UtfMasks utf_masks(const char* p, std::uint64_t) {
 
 // The two-byte characters that need no look-up of their case, and the masks of a block's first
 // lead that find them: none found without SSE2.
-[[maybe_unused]] FirstLead first_lead(const char*, std::uint64_t) {
-  return FirstLead{};
+[[maybe_unused]] LeadMasks first_lead(const char*, std::uint64_t) {
+  return LeadMasks{};
 }
-std::uint64_t kept_two_byte_characters(const char*, std::uint64_t, const FirstLead&) {
+std::uint64_t kept_two_byte_characters(const char*, std::uint64_t, const LeadMasks&) {
   return 0;
 }
 
@@ -179,9 +179,9 @@ ByteClasses classify_64(const char* p) {
 }
 
 // The bytes of the block equal to `lead`, a two-byte lead, and those in its kept run.
-[[gnu::always_inline]] inline FirstLead lead_masks(const char* p, Byte lead) {
+[[gnu::always_inline]] inline LeadMasks lead_masks(const char* p, Byte lead) {
   const TwoByteCase& kind = two_byte_case(lead);
-  FirstLead masks{lead, 0, 0};
+  LeadMasks masks{lead, 0, 0};
   for (int i = 0; i < 4; ++i) {
     const __m128i v = load16(p, i);
     masks.same_lead |= mask(equal(v, lead), i);
@@ -190,9 +190,9 @@ ByteClasses classify_64(const char* p) {
   return masks;
 }
 
-[[gnu::always_inline]] inline FirstLead first_lead(const char* p, std::uint64_t non_ascii) {
+[[gnu::always_inline]] inline LeadMasks first_lead(const char* p, std::uint64_t non_ascii) {
   const Byte lead = bytes(p)[std::countr_zero(non_ascii)];
-  return lead >= 0xC2 && lead <= 0xDF ? lead_masks(p, lead) : FirstLead{};
+  return lead >= 0xC2 && lead <= 0xDF ? lead_masks(p, lead) : LeadMasks{};
 }
 
 // The two-byte characters of the block that need no look-up of their case: those led by the
@@ -201,11 +201,11 @@ ByteClasses classify_64(const char* p) {
 // that. The masks of the block's first lead are already at hand.
 [[gnu::always_inline]] inline std::uint64_t kept_two_byte_characters(const char* p,
                                                                      std::uint64_t lead2,
-                                                                     const FirstLead& first) {
+                                                                     const LeadMasks& first) {
   std::uint64_t kept = 0, looked_at = 0;
   for (int round = 0; round < 2 && (lead2 & ~looked_at) != 0; ++round) {
     const Byte lead = bytes(p)[std::countr_zero(lead2 & ~looked_at)];
-    const FirstLead masks = lead == first.lead ? first : lead_masks(p, lead);
+    const LeadMasks masks = lead == first.lead ? first : lead_masks(p, lead);
     looked_at |= masks.same_lead;
     const TwoByteCase& kind = two_byte_case(lead);
     if (kind.kept_first <= kind.kept_last) kept |= lead2 & masks.same_lead & (masks.in_run >> 1);
@@ -225,7 +225,7 @@ namespace kernels = portable;
 // has no whitespace beyond ASCII and no character whose case changes, so its scan is its ASCII
 // whitespace alone. A lead at the block's end, whose character the block cuts off, or one that
 // may start whitespace (C2: U+0085, U+00A0) leaves the block to the whole scan.
-bool within_one_kept_run(const FirstLead& first, std::uint64_t non_ascii) {
+bool within_one_kept_run(const LeadMasks& first, std::uint64_t non_ascii) {
   if (first.lead == 0 || first.lead == kWhitespaceLeads[0]) return false;
   const TwoByteCase& kind = two_byte_case(first.lead);
   const std::uint64_t seconds = first.same_lead << 1;
@@ -277,11 +277,11 @@ ByteClasses classify_64_portable(const char* p) {
 
 BlockScan scan_block(const char* p, const ByteClasses& classes) {
   const UtfMasks m = kernels::utf_masks(p, classes.non_ascii);
-  return scan_masks(p, classes, m, kernels::kept_two_byte_characters(p, m.lead2, FirstLead{}));
+  return scan_masks(p, classes, m, kernels::kept_two_byte_characters(p, m.lead2, LeadMasks{}));
 }
 
 BlockScan scan_upper_block(const char* p, const ByteClasses& classes) {
-  const FirstLead first = kernels::first_lead(p, classes.non_ascii);
+  const LeadMasks first = kernels::first_lead(p, classes.non_ascii);
   if (within_one_kept_run(first, classes.non_ascii)) return {0, classes.whitespace, 0, 0};
   const UtfMasks m = kernels::utf_masks(p, classes.non_ascii);
   return scan_masks(p, classes, m, kernels::kept_two_byte_characters(p, m.lead2, first));
@@ -289,7 +289,7 @@ BlockScan scan_upper_block(const char* p, const ByteClasses& classes) {
 
 BlockScan scan_block_portable(const char* p, const ByteClasses& classes) {
   const UtfMasks m = portable::utf_masks(p, classes.non_ascii);
-  return scan_masks(p, classes, m, portable::kept_two_byte_characters(p, m.lead2, FirstLead{}));
+  return scan_masks(p, classes, m, portable::kept_two_byte_characters(p, m.lead2, LeadMasks{}));
 }
 
 }  // namespace corvandel::unicode
