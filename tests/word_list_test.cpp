@@ -40,16 +40,19 @@ TEST(ReadingAndWriting, ChosenLists) {
 // Random lists of every shape: words of ASCII letters in either case, with now and then anything
 // else that is not whitespace (characters whose upper case is longer or shorter among them),
 // sharing prefixes of every length so that ordering has to look deep, now and then longer than a
-// piece; in any layout, in written form, or in written form but for one flaw, put at a boundary
-// of a block, a piece or a write block, at the middle or the end, or anywhere.
+// piece; now and then of Greek letters in either case instead, as a list in one script; in any
+// layout, in written form, or in written form but for one flaw, put at a boundary of a block, a
+// piece or a write block, at the middle or the end, or anywhere.
 struct ListMaker {
   std::mt19937 rng{1};
   std::vector<std::string> prefix;
   Tunables sizes;
+  bool one_script = false;
   const std::vector<char32_t>& spaces = model_data().whitespace;
 
   auto pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); }
   std::string word_char() {
+    if (one_script && pick(32) != 0) return utf8((pick(2) ? U'\u0391' : U'\u03B1') + pick(25));
     static constexpr char32_t kOther[] =  // and the NUL after them
         U"0',\0\x01\x7F\xE9\xDF\xFF\u0149\uFB01\u0131\u0130\u0390\u03C2\u0430\u4E00\U0001F600"
         U"\uFEFF\u200B\u180E\u0345\u24D0\u2170\u1E9E\U00010428\U0010FFFF\x84";
@@ -100,8 +103,8 @@ struct ListMaker {
     return update;
   }
   // A flaw near a multiple of a size that a path turns on, at the middle or the end, or anywhere:
-  // not UTF-8 or cut off, lower case; after the word there, an empty word, other whitespace, a
-  // CR, the word repeated or one below it; a final LF.
+  // not UTF-8 or cut off, lower case (ASCII or Greek); after the word there, an empty word, other
+  // whitespace, a CR, the word repeated or one below it; a final LF.
   std::string with_flaw(std::string text) {
     const std::size_t units[] = {unicode::kBlock, sizes.piece, sizes.write_block,
                                  text.size() / 2 + 1};
@@ -119,6 +122,7 @@ struct ListMaker {
         "\xF0\x9F\x98", "\x80"};
     const std::pair<std::size_t, std::string> flaws[] = {
         {at, kBroken[pick(std::size(kBroken))]}, {at, std::string(1, 'a' + pick(26))},
+        {at, pick(2) ? "\u03B1" : "\u03C3"},
         {lf, "\n"}, {lf, space()}, {lf, "\r"}, {lf, "\n" + word},
         {lf, "\n" + word.substr(0, word.size() / 2)}, {text.size(), "\n"}};
     // clang-format on
@@ -133,6 +137,7 @@ TEST(MergeDifferential, WholeRunsWithSmallSizes) {
   ListMaker maker;
   ListFolder folder(false, true);
   for (int round = 0; round < 2500; ++round) {
+    maker.one_script = round % 5 == 2;
     if (round % 100 == 0) maker.prefix.clear();
     while (maker.prefix.size() < 80) maker.prefix.push_back(maker.word_char());
     // Pieces of one word, or of several; a helper thread merging them, or none.
